@@ -1,0 +1,30 @@
+// Everything the engine uses besides the owner window: deployment values and
+// platform services. Passed in as a value so that tests bring their own.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/deployment.h"
+#include "platform/http.h"
+
+namespace launcher {
+
+class IClock;
+class IMessageBoxes;
+class StopFlag;
+
+struct EngineEnvironment {
+    Deployment deployment;
+    IClock* clock = nullptr;
+    IMessageBoxes* messageBoxes = nullptr;
+    std::shared_ptr<StopFlag> stop;
+    HttpSettings http;
+    // Caption of the application's own notices: the program's name.
+    std::string applicationName = "Launcher";
+};
+
+// Caption of the engine's message boxes.
+inline constexpr const char* kEngineCaption = "Launcher[Corvatheon2]";
+
+}  // namespace launcher

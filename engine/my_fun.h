@@ -1,0 +1,58 @@
+// The update engine: its shared state and the step function the worker calls.
+#pragma once
+
+#include <atomic>
+
+#include "engine/engine_environment.h"
+#include "transfer/window_messages.h"
+
+namespace launcher {
+
+class CMyFun {
+public:
+    virtual ~CMyFun() = default;
+
+    // Performs one step of the state machine; 1 to be called again, 0 when the
+    // run is over.
+    static int Process(IEngineOwner* owner);
+
+    static std::atomic<IEngineOwner*> m_pOwner;
+    static std::atomic<int> m_nState;
+    static std::atomic<int> m_nStep;
+    static std::atomic<int> m_nPhase;
+    static std::atomic<int> m_nError;
+    static std::atomic<int> m_nClientVersion;
+    static std::atomic<int> m_nStartVersion;
+    static std::atomic<int> m_nLatestVersion;
+
+    // Deployment values and platform services of this run; set before the worker
+    // starts.
+    static EngineEnvironment* m_pEnvironment;
+
+    // Puts the engine state, the gate and the self-update flag back to their
+    // values at program start (one engine run per process; tests run many).
+    static void ResetForNewRun();
+};
+
+// Engine states.
+enum EngineState : int { kStateStartupCount = -1, kStateVersionCheck = 0, kStatePatching = 1,
+                         kStateFinished = 2 };
+
+// Outcome codes of the patch loop.
+enum PatchError : int { kErrorNone = 0, kErrorDownload = 2, kErrorApply = 3 };
+
+// The worker's procedure: calls Process until it returns 0 or a stop is
+// requested. `owner` is the main dialog.
+unsigned UpdateThreadProc(IEngineOwner* owner);
+
+// Helpers the steps use to reach the owner; they do nothing once a stop has been
+// requested, so a closed window is never touched.
+void OwnerShow(int controlId, int showCommand);
+void OwnerSetText(int controlId, const std::string& text);
+void OwnerSend(int controlId, unsigned message, std::uint32_t wParam, std::uint32_t lParam);
+bool EngineStopped();
+void EngineSleep(unsigned ms);
+void EngineMessageBox(const std::string& text);
+void ApplicationMessageBox(const std::string& text);
+
+}  // namespace launcher

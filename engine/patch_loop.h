@@ -1,0 +1,15 @@
+// The patch loop: one package per patch number until the client is current.
+#pragma once
+
+#include <string>
+
+namespace launcher {
+
+int UpdatePatches();
+int DownloadPatch();
+int ApplyPatch();
+
+// "当前版本: %d /最新版本： %d"
+std::string PatchStatusText(int client, int latest);
+
+}  // namespace launcher

@@ -1,0 +1,67 @@
+// Files of the installation directory, named relative to the current directory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace launcher {
+
+// An open file; closes itself when destroyed.
+class File {
+public:
+    enum class Mode {
+        kRead,              // must exist
+        kWriteExisting,     // must exist, positioned at its end
+        kCreateAlways,      // created or truncated
+    };
+
+    File() = default;
+    ~File();
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    bool Open(const std::string& path, Mode mode);
+    bool IsOpen() const { return fd_ >= 0; }
+    // Reads exactly `size` bytes; false on error or a short read.
+    bool ReadExact(void* buffer, std::size_t size);
+    // Reads up to `size` bytes; returns the count, or -1 on error.
+    long long ReadSome(void* buffer, std::size_t size);
+    // Writes all `size` bytes; false on error or a short write.
+    bool WriteAll(const void* buffer, std::size_t size);
+    // Current size in bytes, or -1 on error.
+    long long Size() const;
+    // Bytes left from the read position to the end, or -1 on error.
+    long long Remaining() const;
+    bool Truncate(std::uint64_t size);
+    bool Sync();
+    // Closes the file and reports whether the close succeeded.
+    bool Close();
+
+private:
+    int fd_ = -1;
+};
+
+bool PathExists(const std::string& path);
+// Size of a file, or -1 when it cannot be taken.
+long long FileSize(const std::string& path);
+bool RemoveFile(const std::string& path);
+bool RenameFile(const std::string& from, const std::string& to);
+// Creates one directory; an existing one is not an error.
+bool CreateDirectoryOnce(const std::string& path);
+// Makes a directory's entries (renames, creations) durable.
+bool SyncDirectory(const std::string& path);
+// Reads a whole small file; false when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& contents);
+
+// Writes `contents` to `path` by way of a temporary file in the same directory
+// that is synced and renamed into place: readers see the old file or the new
+// one, never a part. Returns false (old file intact) on any failure.
+bool ReplaceFileAtomically(const std::string& path, const void* data, std::size_t size);
+
+// The platform's directory separator.
+constexpr char kPathSeparator = '/';
+
+}  // namespace launcher

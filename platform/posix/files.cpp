@@ -1,0 +1,176 @@
+// POSIX realisation of the installation directory's files.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <random>
+
+#include "platform/files.h"
+
+namespace launcher {
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+bool File::Open(const std::string& path, Mode mode) {
+    Close();
+    int flags = O_CLOEXEC;
+    switch (mode) {
+        case Mode::kRead: flags |= O_RDONLY; break;
+        case Mode::kWriteExisting: flags |= O_WRONLY | O_APPEND; break;
+        case Mode::kCreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    }
+    do {
+        fd_ = ::open(path.c_str(), flags, 0644);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) return false;
+    // Only regular files count: a directory of that name is not a file we can use.
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+bool File::ReadExact(void* buffer, std::size_t size) {
+    auto* out = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t got = ::read(fd_, out + done, size - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+long long File::ReadSome(void* buffer, std::size_t size) {
+    for (;;) {
+        ssize_t got = ::read(fd_, buffer, size);
+        if (got < 0 && errno == EINTR) continue;
+        return got;
+    }
+}
+
+bool File::WriteAll(const void* buffer, std::size_t size) {
+    const auto* in = static_cast<const char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t put = ::write(fd_, in + done, size - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+long long File::Size() const {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return -1;
+    return static_cast<long long>(st.st_size);
+}
+
+long long File::Remaining() const {
+    off_t pos = ::lseek(fd_, 0, SEEK_CUR);
+    long long size = Size();
+    if (pos < 0 || size < 0) return -1;
+    return size > pos ? size - pos : 0;
+}
+
+bool File::Truncate(std::uint64_t size) {
+    return fd_ >= 0 && ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
+}
+
+bool File::Sync() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+
+bool File::Close() {
+    if (fd_ < 0) return true;
+    int fd = fd_;
+    fd_ = -1;
+    // POSIX leaves the descriptor closed even when close reports EINTR.
+    return ::close(fd) == 0 || errno == EINTR;
+}
+
+bool PathExists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+long long FileSize(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    return static_cast<long long>(st.st_size);
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool CreateDirectoryOnce(const std::string& path) {
+    if (::mkdir(path.c_str(), 0755) == 0) return true;
+    struct stat st {};
+    return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool SyncDirectory(const std::string& path) {
+    int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& contents) {
+    File file;
+    if (!file.Open(path, File::Mode::kRead)) return false;
+    contents.clear();
+    char buffer[65536];
+    for (;;) {
+        long long got = file.ReadSome(buffer, sizeof buffer);
+        if (got < 0) return false;
+        if (got == 0) return true;
+        contents.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+namespace {
+
+std::string DirectoryOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+bool ReplaceFileAtomically(const std::string& path, const void* data, std::size_t size) {
+    static thread_local std::mt19937 random{std::random_device{}()};
+    std::string temporary = path + ".part-" + std::to_string(random() % 1000000);
+    File file;
+    if (!file.Open(temporary, File::Mode::kCreateAlways)) return false;
+    bool ok = file.WriteAll(data, size) && file.Sync();
+    ok = file.Close() && ok;
+    if (ok) ok = RenameFile(temporary, path);
+    if (!ok) {
+        RemoveFile(temporary);
+        return false;
+    }
+    SyncDirectory(DirectoryOf(path));
+    return true;
+}
+
+}  // namespace launcher

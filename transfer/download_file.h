@@ -1,0 +1,44 @@
+// One download attempt of a remote file into a local file, continuing a local
+// file that is already there.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/http.h"
+#include "transfer/window_messages.h"
+
+namespace launcher {
+
+class StopFlag;
+
+struct DownloadContext {
+    // Receives the bar messages and WM_DOWNLOAD_PROGRESS; may be null.
+    IEngineOwner* owner = nullptr;
+    // Position of the total bar after a block, from the bytes present (L) and
+    // announced (T); asked afresh for every block.
+    std::function<int(std::uint32_t present, std::uint32_t announced)> totalBarPosition;
+    HttpSettings http;
+    std::shared_ptr<StopFlag> stop;
+};
+
+// Step of the total bar and its position for patch numbers latest N, start B,
+// client C and a file with L of T bytes present.
+int TotalBarStep(int latest, int start);
+int TotalBarPosition(int latest, int start, int client, std::uint32_t present,
+                     std::uint32_t announced);
+
+// Colours the fetcher gives the bars at the start of every attempt.
+constexpr std::uint32_t kBarBackground = Rgb(0, 0, 0);
+constexpr std::uint32_t kFileBarColor = Rgb(32, 164, 255);
+constexpr std::uint32_t kTotalBarColor = Rgb(60, 255, 0);
+
+// Returns 1 when the local file ends the attempt with the announced length, 0
+// otherwise. Never deletes a partial local file of a package; a local file
+// longer than the remote one is emptied so that the next attempt starts over.
+int DownloadFile(const std::string& url, const std::string& localPath,
+                 const DownloadContext& context);
+
+}  // namespace launcher
