@@ -55,4 +55,13 @@ void EngineSleep(unsigned ms);
 void EngineMessageBox(const std::string& text);
 void ApplicationMessageBox(const std::string& text);
 
+// Why the last run ended without an up-to-date client, in words for the
+// console front end (also where the window shows nothing). Empty otherwise.
+void SetFailureReason(const std::string& reason);
+std::string FailureReason();
+
+// Ends the run as failed: the launch gate answers with the failed-update
+// message from now on, and the reason is kept.
+void FailRun(const std::string& reason);
+
 }  // namespace launcher

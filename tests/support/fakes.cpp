@@ -24,26 +24,33 @@ std::string OwnerCall::Describe() const {
 void PrintTo(const OwnerCall& call, std::ostream* os) { *os << call.Describe(); }
 
 OwnerCall Show(int control, int command) {
-    OwnerCall c{OwnerCall::Kind::kShow};
+    OwnerCall c;
+    c.kind = OwnerCall::Kind::kShow;
     c.control = control;
     c.show = command;
     return c;
 }
 OwnerCall Text(int control, std::string text) {
-    OwnerCall c{OwnerCall::Kind::kText};
+    OwnerCall c;
+    c.kind = OwnerCall::Kind::kText;
     c.control = control;
     c.text = std::move(text);
     return c;
 }
 OwnerCall Msg(int control, unsigned message, std::uint32_t wParam, std::uint32_t lParam) {
-    OwnerCall c{OwnerCall::Kind::kMessage};
+    OwnerCall c;
+    c.kind = OwnerCall::Kind::kMessage;
     c.control = control;
     c.message = message;
     c.wParam = wParam;
     c.lParam = lParam;
     return c;
 }
-OwnerCall Cancel() { return OwnerCall{OwnerCall::Kind::kCancel}; }
+OwnerCall Cancel() {
+    OwnerCall c;
+    c.kind = OwnerCall::Kind::kCancel;
+    return c;
+}
 
 void RecordingOwner::ShowControl(int controlId, int showCommand) {
     std::lock_guard lock(mutex_);

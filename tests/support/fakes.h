@@ -18,7 +18,8 @@ namespace launcher::test {
 
 // One call the engine made on its owner.
 struct OwnerCall {
-    enum class Kind { kShow, kText, kMessage, kCancel } kind;
+    enum class Kind { kShow, kText, kMessage, kCancel };
+    Kind kind = Kind::kShow;
     int control = 0;
     unsigned message = 0;  // kMessage
     std::uint32_t wParam = 0;

@@ -1,0 +1,50 @@
+#include "cli/cli_options.h"
+
+namespace launcher {
+
+std::string CliUsage() {
+    return "Usage: LauncherCli [options]\n"
+           "Brings the client in the current directory up to the latest patch level.\n"
+           "\n"
+           "  --version-host HOST[:PORT]   host of the version list (default: built in)\n"
+           "  --download-host HOST[:PORT]  host of the patch packages (default: built in)\n"
+           "  --start-game                 start the game once the client is up to date\n"
+           "  --help                       show this text\n"
+           "  --version                    show the launcher version\n"
+           "\n"
+           "A host may carry its scheme (http://, https://); http:// is assumed otherwise.\n"
+           "Exit status: 0 up to date, 1 update failed or stopped, 2 bad usage,\n"
+           "3 a replacement launcher was downloaded (see Launcher.exe_).\n";
+}
+
+CliOptions ParseCliOptions(const std::vector<std::string>& arguments, Deployment defaults) {
+    CliOptions options;
+    options.deployment = std::move(defaults);
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& arg = arguments[i];
+        auto value = [&](std::string& target) {
+            if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
+                options.error = arg + " needs a host";
+                return;
+            }
+            target = NormalizeOrigin(arguments[++i]);
+        };
+        if (arg == "--version-host") {
+            value(options.deployment.versionHost);
+        } else if (arg == "--download-host") {
+            value(options.deployment.downloadHost);
+        } else if (arg == "--start-game") {
+            options.startGame = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options.showHelp = true;
+        } else if (arg == "--version") {
+            options.showVersion = true;
+        } else {
+            options.error = "unknown option: " + arg;
+        }
+        if (!options.error.empty()) break;
+    }
+    return options;
+}
+
+}  // namespace launcher

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/deployment.h"
+
+namespace launcher {
+
+struct CliOptions {
+    Deployment deployment;
+    bool startGame = false;
+    bool showHelp = false;
+    bool showVersion = false;
+    std::string error;  // set when the command line is not usable
+};
+
+CliOptions ParseCliOptions(const std::vector<std::string>& arguments, Deployment defaults);
+std::string CliUsage();
+
+}  // namespace launcher

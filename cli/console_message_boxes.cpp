@@ -1,0 +1,1 @@
+#include "cli/console_message_boxes.h"

@@ -1,0 +1,91 @@
+// LauncherCli: runs the update engine in the current directory exactly as the
+// launcher's worker does, with the terminal as its window.
+#include "cli/run_cli.h"
+
+#include <cstdio>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/console_message_boxes.h"
+#include "cli/terminal_owner.h"
+#include "engine/game_command_line.h"
+#include "engine/globals.h"
+#include "engine/launcher_version.h"
+#include "engine/my_fun.h"
+#include "engine/startup.h"
+#include "engine/version_records.h"
+#include "platform/clock.h"
+#include "platform/process.h"
+#include "platform/stop_flag.h"
+#include "platform/terminal.h"
+
+namespace launcher {
+
+int RunCli(int argc, char** argv) {
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    CliOptions options = ParseCliOptions(arguments, BuiltInDeployment());
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "LauncherCli: %s\n\n%s", options.error.c_str(), CliUsage().c_str());
+        return kExitUsage;
+    }
+    if (options.showHelp) {
+        std::fputs(CliUsage().c_str(), stdout);
+        return kExitUpToDate;
+    }
+
+    ConsoleMessageBoxes messageBoxes;
+    EngineEnvironment environment;
+    environment.deployment = options.deployment;
+    environment.clock = &SystemClock();
+    environment.messageBoxes = &messageBoxes;
+    environment.stop = std::make_shared<StopFlag>();
+    environment.applicationName = "LauncherCli";
+    CMyFun::m_pEnvironment = &environment;
+
+    // The same start-up as the window: decompressor first, then our own version.
+    LoadDecompressor();
+    GetLauncherVersion();
+    if (options.showVersion) {
+        std::printf("LauncherCli %s\n", g_strLauncherVersion.c_str());
+        return kExitUpToDate;
+    }
+
+    std::shared_ptr<StopFlag> stop = environment.stop;
+    OnInterruptRequest([stop] { stop->RequestStop(); });
+
+    TerminalOwner owner(stderr, StderrIsTerminal(), SystemClock());
+    std::thread worker([&owner] { UpdateThreadProc(&owner); });
+    worker.join();
+    owner.FinishLine();
+
+    if (g_fSelfUpdate == 2.0f) {
+        std::fprintf(stderr,
+                     "A replacement launcher was downloaded to ./%s; the window launcher hands "
+                     "over to %s to install it.\n",
+                     kReplacementLauncher, kUpdaterProgram);
+        return kExitReplacementDownloaded;
+    }
+    if (stop->IsStopped()) {
+        std::fprintf(stderr, "LauncherCli: stopped before the client was up to date\n");
+        return kExitFailed;
+    }
+    if (g_nLaunchBlock != 0) {
+        std::string reason = FailureReason();
+        if (reason.empty()) reason = "the update did not finish";
+        std::fprintf(stderr, "LauncherCli: update failed: %s\n", reason.c_str());
+        return kExitFailed;
+    }
+    std::fprintf(stderr, "The client is up to date (patch %d).\n", CMyFun::m_nClientVersion.load());
+    if (options.startGame) {
+        const std::string parameters = BuildGameCommandLine(0, "1024X768");
+        if (!StartProgram(kGameProgram, {parameters})) {
+            std::fprintf(stderr, "LauncherCli: could not start ./%s\n", kGameProgram);
+            return kExitFailed;
+        }
+    }
+    return kExitUpToDate;
+}
+
+}  // namespace launcher

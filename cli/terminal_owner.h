@@ -1,0 +1,50 @@
+// The console's stand-in for the launcher window: the engine's controls and
+// progress as text on stderr.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "platform/clock.h"
+#include "transfer/window_messages.h"
+
+namespace launcher {
+
+class TerminalOwner final : public IEngineOwner {
+public:
+    // `barsOnTerminal`: redraw one progress line in place; otherwise print
+    // plain lines (one per file and per quarter of a file).
+    TerminalOwner(std::FILE* out, bool barsOnTerminal, IClock& clock);
+
+    void ShowControl(int controlId, int showCommand) override;
+    void SetControlText(int controlId, const std::string& text) override;
+    void SendMessageTo(int controlId, unsigned message, std::uint32_t wParam,
+                       std::uint32_t lParam) override;
+    void OnCancel() override;
+
+    bool CloseRequested() const { return closeRequested_; }
+    // Ends a progress line in progress so that later output starts cleanly.
+    void FinishLine();
+
+private:
+    void OnProgress(std::uint32_t present, std::uint32_t announced);
+    void DrawBars(std::uint32_t present, std::uint32_t announced);
+
+    std::FILE* out_;
+    bool bars_;
+    IClock& clock_;
+    std::string texts_[2];  // status line (1013), note (1015)
+    std::uint32_t lastDraw_ = 0;
+    bool lineOpen_ = false;
+    int totalPosition_ = 0;
+    std::uint32_t lastAnnounced_ = 0;
+    std::uint32_t lastPresent_ = 0;
+    int lastQuarter_ = -1;
+    bool closeRequested_ = false;
+};
+
+// "1234 kb" / "999 B" style amounts for the console.
+std::string FormatAmount(std::uint32_t bytes);
+
+}  // namespace launcher

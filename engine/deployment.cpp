@@ -1,0 +1,20 @@
+#include "engine/deployment.h"
+
+#include "build_values.h"
+
+namespace launcher {
+
+Deployment BuiltInDeployment() {
+    return Deployment{LAUNCHER_VERSION_HOST,   LAUNCHER_DOWNLOAD_HOST, LAUNCHER_NEWS_HOST,
+                      LAUNCHER_ACCOUNT_HOST,   LAUNCHER_GAME_SITE_HOST, LAUNCHER_PAYMENT_HOST,
+                      LAUNCHER_COMMUNITY_HOST};
+}
+
+std::string NormalizeOrigin(const std::string& hostOrOrigin) {
+    std::string origin = hostOrOrigin;
+    if (origin.find("://") == std::string::npos) origin = "http://" + origin;
+    while (!origin.empty() && origin.back() == '/') origin.pop_back();
+    return origin;
+}
+
+}  // namespace launcher

@@ -1,0 +1,121 @@
+// The patch loop: one package per patch number, each downloaded, unpacked,
+// deleted and recorded before the next.
+#include "engine/patch_loop.h"
+
+#include <cstdio>
+
+#include "engine/fetch.h"
+#include "engine/globals.h"
+#include "engine/my_fun.h"
+#include "engine/version_records.h"
+#include "platform/files.h"
+#include "transfer/apply_patch_package.h"
+#include "transfer/download_file.h"
+
+namespace launcher {
+
+namespace {
+
+constexpr unsigned kPhasePauseMs = 1000;
+
+std::string PackageName(int number) { return FiveDigits(number) + ".DAT"; }
+
+void ShowStatusLine(int client, int latest) {
+    OwnerShow(kIdStaticVersion, kSwHide);
+    OwnerSetText(kIdStaticVersion, PatchStatusText(client, latest));
+    OwnerShow(kIdStaticVersion, kSwShowNormal);
+}
+
+void ShowFinishedLook() {
+    OwnerSend(kIdProgressTotal, kPbmSetPos, 100, 0);
+    OwnerShow(kIdStartIdle, kSwHide);
+    OwnerShow(kIdStart, kSwShowNormal);
+    ShowStatusLine(CMyFun::m_nClientVersion, CMyFun::m_nLatestVersion);
+    OwnerShow(kIdStaticUpdating, kSwHide);
+    OwnerShow(kIdStaticDone, kSwShowNormal);
+}
+
+}  // namespace
+
+std::string PatchStatusText(int client, int latest) {
+    char text[128];
+    std::snprintf(text, sizeof text, "当前版本: %d /最新版本： %d", client, latest);
+    return text;
+}
+
+int UpdatePatches() {
+    CMyFun::m_nPhase = 0;
+    CMyFun::m_nError = kErrorNone;
+    EngineSleep(kPhasePauseMs);
+    for (;;) {
+        CMyFun::m_nPhase = 1;
+        EngineSleep(kPhasePauseMs);
+        if (!DownloadPatch()) {
+            CMyFun::m_nError = kErrorDownload;
+            return 0;
+        }
+        CMyFun::m_nPhase = 2;
+        EngineSleep(kPhasePauseMs);
+        if (!ApplyPatch()) {
+            CMyFun::m_nError = kErrorApply;
+            return 0;
+        }
+        CMyFun::m_nPhase = 3;
+        EngineSleep(kPhasePauseMs);
+        if (CMyFun::m_nClientVersion == CMyFun::m_nLatestVersion) break;
+    }
+    CMyFun::m_nPhase = 4;
+    EngineSleep(kPhasePauseMs);
+    g_nLaunchBlock = 0;
+    CMyFun::m_nPhase = 5;
+    return 0;
+}
+
+int DownloadPatch() {
+    const int client = CMyFun::m_nClientVersion;
+    const std::string url =
+        CMyFun::m_pEnvironment->deployment.downloadHost + kPatchPath + PackageName(client);
+    ShowStatusLine(client, CMyFun::m_nLatestVersion);
+    if (FetchWithRetries(url, PackageName(client))) return 1;
+    if (EngineStopped()) return 0;
+    OwnerShow(kIdStaticNote, kSwHide);
+    OwnerSetText(kIdStaticNote, "更新失败");
+    OwnerShow(kIdStaticNote, kSwShowNormal);
+    FailRun("patch package " + PackageName(client) + " could not be fetched from " + url);
+    return 0;
+}
+
+int ApplyPatch() {
+    const std::string name = PackageName(CMyFun::m_nClientVersion);
+    File package;
+    if (!package.Open(name, File::Mode::kRead)) {
+        FailRun("patch package " + name + " could not be opened");
+        return 0;
+    }
+    if (!ApplyPatchPackage(package)) {
+        package.Close();
+        FailRun("patch package " + name + " could not be applied (kept for the next start)");
+        return 0;
+    }
+    if (!package.Close()) {
+        FailRun("patch package " + name + " could not be closed");
+        return 0;
+    }
+    RemoveFile(name);
+
+    const int latest = CMyFun::m_nLatestVersion;
+    const int start = CMyFun::m_nStartVersion;
+    const int step = TotalBarStep(latest, start);
+    const int client = ++CMyFun::m_nClientVersion;
+    OwnerSend(kIdProgressTotal, kPbmSetPos, static_cast<std::uint32_t>(step * (client - start)), 0);
+
+    if (!WriteClientVersionFile(client)) {
+        FailRun("the client version file could not be rewritten after " + name);
+        return 0;
+    }
+    // The finished look only once the new number is on disk.
+    if (client == latest) ShowFinishedLook();
+    return 1;
+}
+
+}  // namespace launcher

@@ -1,0 +1,189 @@
+// The client version file, the server's version list and the self-update
+// decision.
+#include "engine/version_records.h"
+
+#include <cctype>
+#include <climits>
+#include <set>
+
+#include "engine/fetch.h"
+#include "engine/globals.h"
+#include "engine/my_fun.h"
+#include "platform/files.h"
+
+namespace launcher {
+
+namespace {
+
+// A version list is a few lines; a server sending more is misbehaving.
+constexpr std::uint64_t kMaxVersionListBytes = 64 * 1024;
+
+bool IsTrimSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+std::string Trim(const std::string& line) {
+    std::size_t end = line.size();
+    while (end > 0 && IsTrimSpace(line[end - 1])) --end;
+    std::size_t begin = 0;
+    while (begin < end && IsTrimSpace(line[begin])) ++begin;
+    return line.substr(begin, end - begin);
+}
+
+bool EqualIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto ca = static_cast<unsigned char>(a[i]);
+        auto cb = static_cast<unsigned char>(b[i]);
+        // Only ASCII letters fold; bytes of multibyte characters compare as they are.
+        if (ca < 0x80 && cb < 0x80) {
+            if (std::tolower(ca) != std::tolower(cb)) return false;
+        } else if (ca != cb) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads the first five bytes of the client version file into the engine.
+// Returns false when the file does not open.
+bool ReadClientVersionFile() {
+    File file;
+    if (!file.Open(kClientVersionFile, File::Mode::kRead)) return false;
+    char digits[6] = {};
+    if (!file.ReadExact(digits, 5)) {
+        // Too short to hold a number: count as patch 1, start number unchanged.
+        CMyFun::m_nClientVersion = 1;
+    } else {
+        const int value = AtoiLike(digits);
+        CMyFun::m_nStartVersion = value;
+        CMyFun::m_nClientVersion = value >= 1 ? value : 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string FiveDigits(int number) {
+    int n = number % 100000;
+    if (n < 0) n = -n;
+    std::string out(5, '0');
+    for (int i = 4; i >= 0; --i) {
+        out[static_cast<std::size_t>(i)] = static_cast<char>('0' + n % 10);
+        n /= 10;
+    }
+    return out;
+}
+
+int AtoiLike(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size() && IsTrimSpace(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > INT_MAX) value = INT_MAX;  // saturate instead of overflowing
+    }
+    return static_cast<int>(negative ? -value : value);
+}
+
+std::string LastBytes(const std::string& text, std::size_t count) {
+    return text.size() <= count ? text : text.substr(text.size() - count);
+}
+
+bool WriteClientVersionFile(int number) {
+    const std::string digits = FiveDigits(number);
+    return ReplaceFileAtomically(kClientVersionFile, digits.data(), digits.size());
+}
+
+int GetClientVersion() {
+    if (ReadClientVersionFile()) return 1;
+    // Only a missing file is created; one that exists but cannot be opened is
+    // left alone rather than overwritten.
+    if (PathExists(kClientVersionFile)) return 0;
+    CMyFun::m_nClientVersion = 1;
+    if (!WriteClientVersionFile(1)) return 0;
+    return ReadClientVersionFile() ? 1 : 0;
+}
+
+ServerListEntries ParseServerVersionList(const std::string& contents) {
+    // Text-mode reading: Ctrl-Z ends the text; lines end with LF or CR LF.
+    const std::string text = contents.substr(0, contents.find('\x1a'));
+    std::set<std::string> entries;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = Trim(text.substr(start, end - start));
+        // Blank lines carry no entry (a trailing empty line must not become the
+        // launcher entry and trigger a self-update at every start).
+        if (!line.empty()) entries.insert(std::move(line));
+        start = end + 1;
+    }
+    ServerListEntries result;
+    result.count = static_cast<int>(entries.size());
+    auto it = entries.begin();
+    if (result.count == 1) {
+        result.first = result.second = *it;
+    } else if (result.count >= 2) {
+        result.first = *it++;
+        result.second = *it;
+    }
+    return result;
+}
+
+int ReadServerVersionList(std::string& first, std::string& second, const std::string& fileName) {
+    std::string contents;
+    const bool readable = ReadWholeFile(fileName, contents);
+    RemoveFile(kServerVersionList);
+    if (!readable) return 0;
+    ServerListEntries entries = ParseServerVersionList(contents);
+    if (entries.count == 0) return 0;
+    first = entries.first;
+    second = entries.second;
+    return 1;
+}
+
+int GetServerVersion() {
+    const Deployment& hosts = CMyFun::m_pEnvironment->deployment;
+    const std::string listUrl = hosts.versionHost + kVersionPath + kServerVersionList;
+    // The list and the replacement change on the server between releases, so a
+    // copy left by an earlier run is never continued.
+    RemoveFile(kServerVersionList);
+    if (!FetchWithRetries(listUrl, kServerVersionList, kMaxVersionListBytes)) {
+        if (!EngineStopped())
+            FailRun("the version list could not be fetched from " + listUrl);
+        return 0;
+    }
+
+    std::string first;
+    std::string second;
+    if (!ReadServerVersionList(first, second, kServerVersionList)) {
+        FailRun("the version list from " + listUrl + " holds no version");
+        EngineMessageBox("[Error::获取服务器版本信息出错!]");
+        return 0;
+    }
+    first = LastBytes(first, 7);
+    second = LastBytes(second, 5);
+    CMyFun::m_nLatestVersion = AtoiLike(second);
+
+    if (EqualIgnoringCase(g_strLauncherVersion, first)) return 1;
+
+    const std::string launcherUrl = hosts.versionHost + kVersionPath + kReplacementLauncher;
+    RemoveFile(kReplacementLauncher);
+    if (!FetchWithRetries(launcherUrl, kReplacementLauncher)) {
+        if (!EngineStopped())
+            FailRun("the server announces launcher version " + first +
+                    " but the replacement could not be fetched from " + launcherUrl);
+        return 0;
+    }
+    g_fSelfUpdate = 2.0f;
+    SetFailureReason("a replacement launcher (version " + first + ") was downloaded to " +
+                     kReplacementLauncher);
+    IEngineOwner* owner = CMyFun::m_pOwner;
+    if (owner && !EngineStopped()) owner->OnCancel();
+    return 0;
+}
+
+}  // namespace launcher
