@@ -53,6 +53,11 @@ bool RenameFile(const std::string& from, const std::string& to);
 bool CreateDirectoryOnce(const std::string& path);
 // Makes a directory's entries (renames, creations) durable.
 bool SyncDirectory(const std::string& path);
+// Gives `to` the permission bits of `from` (false when `from` is missing).
+bool CopyFileMode(const std::string& from, const std::string& to);
+// Makes everything written below the current directory durable, at once: one
+// call after a whole patch package instead of a sync per file.
+bool SyncInstallation();
 // Reads a whole small file; false when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& contents);
 

@@ -11,11 +11,36 @@ namespace launcher {
 // Reads the package from `package`'s current position and writes every entry
 // below the current directory. Returns 1 when every entry was written, 0 at the
 // first failure (entries before it stay written). Does not close `package`.
+//
+// Each file goes to a temporary file beside it and is renamed into place, so a
+// failure or a crash leaves either the old file or the new one. Nothing is
+// synced: call SyncInstallation() (platform/files.h) once after the package and
+// before recording it as applied.
 int ApplyPatchPackage(File& package);
+
+// Why a package was not applied, for the caller that must choose between
+// deleting it (so that it is fetched again) and keeping it.
+enum class ApplyResult {
+    kApplied,
+    // The package's bytes are at fault: cut short, a malformed field, a name the
+    // launcher refuses, a payload the decompressor rejects. Fetch it again.
+    kDamagedPackage,
+    // Something on this machine: no decompressor, no memory, a file that cannot
+    // be read, created, written or renamed. Keep the package.
+    kLocalFailure,
+};
+
+// ApplyPatchPackage with the reason; `problem` (optional) receives a short
+// description naming the entry and the byte offset.
+ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem = nullptr);
 
 // Decompresses one entry with g_pfnUncompress and puts the file `name` (with
 // '/' separators, already checked to be safe) in place. Returns 1 or 0.
 int ExtractPackageEntry(const std::string& name, const unsigned char* payload,
                         std::uint32_t compressedSize, std::uint32_t uncompressedSize);
+
+// The temporary file an entry is written to before it is renamed to `path`. A
+// crash may leave one behind; applying the package again reuses and removes it.
+std::string TemporaryPathFor(const std::string& path);
 
 }  // namespace launcher

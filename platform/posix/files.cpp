@@ -135,6 +135,21 @@ bool SyncDirectory(const std::string& path) {
     return ok;
 }
 
+bool CopyFileMode(const std::string& from, const std::string& to) {
+    struct stat st {};
+    return ::stat(from.c_str(), &st) == 0 && ::chmod(to.c_str(), st.st_mode & 07777) == 0;
+}
+
+bool SyncInstallation() {
+    int fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    // syncfs flushes the file system holding the installation, renames included;
+    // far cheaper than an fsync per file for packages of thousands of files.
+    bool ok = ::syncfs(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& contents) {
     File file;
     if (!file.Open(path, File::Mode::kRead)) return false;

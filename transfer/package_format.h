@@ -1,0 +1,98 @@
+// The patch package layout, shared by the applier, mkpatch and the fuzzer.
+//
+// All integers little-endian, no padding, no signature:
+//   int32  entryCount
+//   entryCount times:
+//     uint32 nameLength          bytes of name, its terminating zero included (1..1000)
+//     char   name[nameLength]    relative path, directories separated by '\'
+//     uint32 uncompressedSize    output capacity handed to the decompressor
+//     uint32 compressedSize
+//     byte   payload[compressedSize]
+// Bytes after the last entry are never read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/files.h"
+
+namespace launcher {
+
+inline constexpr std::uint32_t kMaxNameLength = 1000;  // the stored field, zero byte included
+inline constexpr std::size_t kMaxNameBytes = kMaxNameLength - 1;
+inline constexpr char kPackageSeparator = '\\';
+// Bytes of the fixed fields around a name: nameLength before it, the two sizes after it.
+inline constexpr std::size_t kEntryFixedBytes = 12;
+
+void PutUint32(unsigned char* out, std::uint32_t value);
+std::uint32_t GetUint32(const unsigned char* in);
+
+// --- Writing -----------------------------------------------------------------
+
+std::string EncodePackageHeader(std::int32_t entryCount);
+// The fields of one entry up to its payload. `name` must pass CheckStorableName.
+std::string EncodeEntryHeader(std::string_view name, std::uint32_t uncompressedSize,
+                              std::uint32_t compressedSize);
+
+// Why a name cannot go into a package the launcher will apply, or empty when it
+// can. Checks both the format's limits and the launcher's refusals.
+std::string CheckStorableName(std::string_view name);
+
+// --- Names -------------------------------------------------------------------
+
+// The launcher writes only below its current directory: it refuses empty names,
+// absolute names (leading '\' or '/'), drive prefixes and any ':', '..'
+// components, '/' (not a separator in packages, so it would be ambiguous here),
+// and names whose last part is empty (they would name a directory).
+bool IsSafeEntryName(std::string_view name);
+// The stored name with the platform's separator.
+std::string ToLocalPath(std::string_view name);
+
+// --- Reading -----------------------------------------------------------------
+
+struct PackageEntry {
+    std::uint64_t offset = 0;  // of nameLength, from the package's start
+    std::string name;          // up to the first zero byte, as stored
+    std::uint32_t uncompressedSize = 0;
+    std::uint32_t compressedSize = 0;
+};
+
+enum class ReadStatus {
+    kOk,
+    kDamaged,    // the bytes are not a package (cut short, malformed field)
+    kReadError,  // the file could not be read
+};
+
+// Reads a package field by field from an open file and checks each field before
+// it is used. The file's size is taken once, so a payload larger than what is
+// left is refused before anyone allocates for it.
+class PackageReader {
+public:
+    // Starts at the file's current position.
+    explicit PackageReader(File& file);
+
+    ReadStatus ReadHeader(std::int32_t& entryCount);
+    // nameLength, name and both sizes; leaves the file at the payload.
+    ReadStatus ReadEntry(PackageEntry& entry);
+    ReadStatus ReadPayload(unsigned char* buffer, std::uint32_t size);
+
+    // Position from the package's start.
+    std::uint64_t Offset() const { return offset_; }
+    // Bytes left after Offset(), or -1 when the size could not be taken.
+    long long Left() const { return left_; }
+    // What went wrong, with the byte offset, for messages.
+    const std::string& Problem() const { return problem_; }
+
+private:
+    ReadStatus Read(void* buffer, std::size_t size, const char* what);
+    ReadStatus Fail(ReadStatus status, std::uint64_t at, std::string what);
+
+    File& file_;
+    std::uint64_t offset_ = 0;
+    long long left_ = -1;
+    std::string problem_;
+};
+
+}  // namespace launcher
