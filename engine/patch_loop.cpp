@@ -92,13 +92,29 @@ int ApplyPatch() {
         FailRun("patch package " + name + " could not be opened");
         return 0;
     }
-    if (!ApplyPatchPackage(package)) {
+    std::string problem;
+    const ApplyResult result = ApplyPatchPackageWithResult(package, &problem);
+    if (result != ApplyResult::kApplied) {
         package.Close();
-        FailRun("patch package " + name + " could not be applied (kept for the next start)");
+        if (result == ApplyResult::kDamagedPackage) {
+            // Its bytes are at fault: fetch it again next time instead of failing
+            // on the same file at every start.
+            RemoveFile(name);
+            FailRun("patch package " + name + " is damaged (" + problem +
+                    "); it was deleted and will be fetched again");
+        } else {
+            FailRun("patch package " + name + " could not be applied (" + problem +
+                    "); it is kept for the next start");
+        }
         return 0;
     }
     if (!package.Close()) {
         FailRun("patch package " + name + " could not be closed");
+        return 0;
+    }
+    // What the package wrote must be on disk before its number is recorded.
+    if (!SyncInstallation()) {
+        FailRun("the files of patch package " + name + " could not be made durable");
         return 0;
     }
     RemoveFile(name);
