@@ -1,0 +1,477 @@
+// HTTP through libcurl's multi interface. The body is pulled: curl fills a
+// buffer from its write callback only while the caller waits for data, and Read
+// hands out the buffered bytes without going back to curl, so the fetcher's
+// small reads cost a copy each and nothing more.
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "platform/http.h"
+#include "platform/stop_flag.h"
+
+namespace launcher {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// Large reads from the socket keep the loopback rate close to curl's own tool.
+constexpr long kCurlBufferSize = 512 * 1024;
+// Above this much unread data the transfer pauses until the reader catches up.
+constexpr std::size_t kPauseAbove = 4 * 1024 * 1024;
+// Longest wait inside curl before the stop flag and the idle clock are looked at.
+constexpr int kPollSliceMs = 50;
+constexpr long kMaxRedirects = 10;
+constexpr std::uint64_t kNoEnd = std::numeric_limits<std::uint64_t>::max();
+
+bool GlobalInit() {
+    static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ok;
+}
+
+bool IEquals(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return (x | 0x20) == (y | 0x20);
+           });
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' ||
+                          s.back() == '\n'))
+        s.remove_suffix(1);
+    return s;
+}
+
+// A whole decimal number and nothing else.
+std::optional<std::uint64_t> ParseNumber(std::string_view s) {
+    s = Trim(s);
+    std::uint64_t value = 0;
+    if (s.empty()) return std::nullopt;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    if (ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
+    return value;
+}
+
+struct ContentRange {
+    std::optional<std::uint64_t> first;  // absent for "bytes */T"
+    std::uint64_t last = 0;
+    std::uint64_t total = 0;
+};
+
+// "bytes F-L/T" or "bytes */T"; an unknown total ("/*") is of no use here.
+std::optional<ContentRange> ParseContentRange(std::string_view s) {
+    s = Trim(s);
+    if (s.size() < 6 || !IEquals(s.substr(0, 5), "bytes") || (s[5] != ' ' && s[5] != '='))
+        return std::nullopt;
+    s.remove_prefix(6);
+    auto slash = s.find('/');
+    if (slash == std::string_view::npos) return std::nullopt;
+    auto total = ParseNumber(s.substr(slash + 1));
+    auto span = Trim(s.substr(0, slash));
+    if (!total) return std::nullopt;
+    ContentRange range;
+    range.total = *total;
+    if (span == "*") return range;
+    auto dash = span.find('-');
+    if (dash == std::string_view::npos) return std::nullopt;
+    auto first = ParseNumber(span.substr(0, dash));
+    auto last = ParseNumber(span.substr(dash + 1));
+    if (!first || !last || *first > *last || *last >= *total) return std::nullopt;
+    range.first = *first;
+    range.last = *last;
+    return range;
+}
+
+// The multi and easy handle of one transfer, released in the order curl wants.
+class Transfer {
+public:
+    Transfer() : multi_(curl_multi_init()), easy_(curl_easy_init()) {}
+    ~Transfer() {
+        if (added_) curl_multi_remove_handle(multi_, easy_);
+        if (easy_) curl_easy_cleanup(easy_);
+        if (multi_) curl_multi_cleanup(multi_);
+    }
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    bool Valid() const { return multi_ && easy_; }
+    bool Add() { return added_ = curl_multi_add_handle(multi_, easy_) == CURLM_OK; }
+    CURLM* multi() const { return multi_; }
+    CURL* easy() const { return easy_; }
+
+private:
+    CURLM* multi_;
+    CURL* easy_;
+    bool added_ = false;
+};
+
+class CurlRequest final : public HttpRequest {
+public:
+    CurlRequest(const HttpSettings& settings, std::shared_ptr<StopFlag> stop, std::string url)
+        : settings_(settings), stop_(std::move(stop)), url_(std::move(url)) {}
+
+    // Sends the GET (with a range from `offset` when above 0) and waits for the
+    // head of the final response. False when no response head arrived.
+    bool Start(std::uint32_t offset);
+
+    bool SetReadPosition(std::uint32_t offset) override;
+    bool QueryStatusCode(int& status) override;
+    std::uint32_t QueryContentLength() override;
+    bool Read(char* buffer, std::size_t capacity, std::size_t& delivered) override;
+
+private:
+    static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user);
+    static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user);
+    static int OnPrereq(void* user, char*, char*, int, int);
+
+    void HeaderLine(std::string_view line);
+    void FinishHead();
+    bool Append(const char* data, std::size_t size);
+    // Lets curl work until something arrives or the transfer ends; false when
+    // the wait itself failed (stop request, nothing received in time).
+    bool Pump();
+    void CollectDone();
+    std::size_t Buffered() const { return tail_ - head_; }
+
+    const HttpSettings settings_;
+    const std::shared_ptr<StopFlag> stop_;
+    const std::string url_;
+
+    std::unique_ptr<Transfer> transfer_;
+    std::string range_;
+    std::uint32_t requestedOffset_ = 0;
+
+    // The response head as it arrives; a new status line starts it over, so
+    // what is left at the end belongs to the final response.
+    int status_ = 0;
+    std::optional<std::uint64_t> contentLength_;
+    std::optional<std::string> contentRange_;
+    bool hasLocation_ = false;
+    bool headComplete_ = false;
+
+    // What the caller sees: a plain GET of the whole resource.
+    int mappedStatus_ = 0;
+    std::uint64_t length_ = 0;
+    bool rangeOk_ = false;
+    bool noBody_ = false;
+    bool consumed_ = false;
+
+    // Body bytes in the buffer, in resource offsets: `position_` is the offset
+    // of the buffer's first byte; bytes before `readFrom_` are skipped (a
+    // server that ignored the range), bytes from `end_` on are not handed out.
+    std::vector<char> buffer_;
+    std::size_t head_ = 0;
+    std::size_t tail_ = 0;
+    std::uint64_t position_ = 0;
+    std::uint64_t readFrom_ = 0;
+    std::uint64_t end_ = kNoEnd;
+    std::uint64_t received_ = 0;  // resource offset just past the last byte received
+
+    std::uint64_t activity_ = 0;  // bumped by every callback
+    bool connected_ = false;
+    bool paused_ = false;
+    bool done_ = false;
+    bool failed_ = false;
+    CURLcode result_ = CURLE_OK;
+};
+
+bool CurlRequest::Start(std::uint32_t offset) {
+    transfer_.reset();
+    transfer_ = std::make_unique<Transfer>();
+    if (!transfer_->Valid()) return false;
+
+    requestedOffset_ = offset;
+    status_ = 0;
+    contentLength_.reset();
+    contentRange_.reset();
+    hasLocation_ = headComplete_ = false;
+    mappedStatus_ = 0;
+    length_ = 0;
+    rangeOk_ = noBody_ = consumed_ = false;
+    head_ = tail_ = 0;
+    position_ = readFrom_ = received_ = 0;
+    end_ = kNoEnd;
+    connected_ = paused_ = done_ = failed_ = false;
+    result_ = CURLE_OK;
+
+    CURL* easy = transfer_->easy();
+    curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, settings_.userAgent.c_str());
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings_.connectTimeoutMs));
+    if (settings_.lowSpeedBytes > 0 && settings_.lowSpeedSeconds > 0) {
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(settings_.lowSpeedBytes));
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(settings_.lowSpeedSeconds));
+    }
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // The worker thread must not be hit by SIGALRM from the resolver.
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // A proxy tunnel's own "200 Connection established" is not our response.
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kCurlBufferSize);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &CurlRequest::OnPrereq);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
+    if (offset > 0) {
+        range_ = std::to_string(offset) + "-";
+        curl_easy_setopt(easy, CURLOPT_RANGE, range_.c_str());
+    }
+    if (!transfer_->Add()) return false;
+
+    while (!headComplete_ && !done_) {
+        if (!Pump()) return false;
+    }
+    return headComplete_;
+}
+
+bool CurlRequest::SetReadPosition(std::uint32_t offset) {
+    if (headComplete_ && !consumed_ && offset == requestedOffset_) return rangeOk_;
+    return Start(offset) && rangeOk_;
+}
+
+bool CurlRequest::QueryStatusCode(int& status) {
+    if (!headComplete_) return false;
+    status = mappedStatus_;
+    return true;
+}
+
+std::uint32_t CurlRequest::QueryContentLength() {
+    // A length beyond 32 bits cannot be handled by the caller; it reads as none.
+    return length_ <= std::numeric_limits<std::uint32_t>::max() ? static_cast<std::uint32_t>(length_)
+                                                               : 0;
+}
+
+bool CurlRequest::Read(char* buffer, std::size_t capacity, std::size_t& delivered) {
+    delivered = 0;
+    if (!headComplete_ || !rangeOk_) return false;
+    consumed_ = true;
+    if (noBody_) return true;
+    for (;;) {
+        if (Buffered() > 0 && position_ < readFrom_) {
+            auto skip = static_cast<std::size_t>(
+                std::min<std::uint64_t>(readFrom_ - position_, Buffered()));
+            head_ += skip;
+            position_ += skip;
+            continue;
+        }
+        // Past the announced end nothing more is handed out, whatever follows.
+        if (position_ >= end_) return true;
+        if (Buffered() > 0) {
+            auto count = static_cast<std::size_t>(
+                std::min<std::uint64_t>({capacity, Buffered(), end_ - position_}));
+            std::memcpy(buffer, buffer_.data() + head_, count);
+            head_ += count;
+            position_ += count;
+            delivered = count;
+            return true;
+        }
+        if (failed_) return false;
+        if (done_) return result_ == CURLE_OK;
+        if (!Pump()) return false;
+    }
+}
+
+std::size_t CurlRequest::OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* self = static_cast<CurlRequest*>(user);
+    std::size_t bytes = size * count;
+    ++self->activity_;
+    if (!self->headComplete_) self->HeaderLine(std::string_view(data, bytes));
+    return bytes;
+}
+
+void CurlRequest::HeaderLine(std::string_view line) {
+    line = Trim(line);
+    if (line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
+        status_ = 0;
+        auto space = line.find(' ');
+        if (space != std::string_view::npos) {
+            auto code = line.substr(space + 1, 3);
+            std::from_chars(code.data(), code.data() + code.size(), status_);
+        }
+        contentLength_.reset();
+        contentRange_.reset();
+        hasLocation_ = false;
+        return;
+    }
+    if (line.empty()) {
+        // Interim (1xx) answers and redirects that curl follows are not final.
+        if (status_ >= 200 && !(status_ / 100 == 3 && hasLocation_)) FinishHead();
+        return;
+    }
+    auto colon = line.find(':');
+    if (colon == std::string_view::npos) return;
+    auto name = Trim(line.substr(0, colon));
+    auto value = Trim(line.substr(colon + 1));
+    if (IEquals(name, "content-length")) {
+        contentLength_ = ParseNumber(value);
+    } else if (IEquals(name, "content-range")) {
+        contentRange_ = std::string(value);
+    } else if (IEquals(name, "location")) {
+        hasLocation_ = !value.empty();
+    }
+}
+
+// Maps the final response to what a plain GET of the whole resource would say.
+void CurlRequest::FinishHead() {
+    headComplete_ = true;
+    mappedStatus_ = status_;
+    length_ = contentLength_.value_or(0);
+    rangeOk_ = true;
+    readFrom_ = requestedOffset_;
+    position_ = 0;
+    if (status_ == 200) {
+        // Either no range was asked for, or the server ignored it and sends
+        // the whole body: the bytes before the offset are skipped.
+        if (contentLength_) end_ = *contentLength_;
+    } else if (status_ == 206) {
+        auto range = contentRange_ ? ParseContentRange(*contentRange_) : std::nullopt;
+        if (range && range->first && *range->first == requestedOffset_) {
+            mappedStatus_ = 200;
+            length_ = range->total;
+            position_ = *range->first;
+            end_ = range->last + 1;
+        } else {
+            rangeOk_ = false;
+        }
+    } else if (status_ == 416) {
+        // Asked from the very end (or beyond) of the resource: nothing to read.
+        auto range = contentRange_ ? ParseContentRange(*contentRange_) : std::nullopt;
+        if (range && !range->first && requestedOffset_ >= range->total) {
+            mappedStatus_ = 200;
+            length_ = range->total;
+            noBody_ = true;
+        } else {
+            rangeOk_ = false;
+        }
+    }
+    received_ = position_;
+    if (settings_.maxBodyBytes > 0 && length_ > settings_.maxBodyBytes) failed_ = true;
+}
+
+std::size_t CurlRequest::OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* self = static_cast<CurlRequest*>(user);
+    std::size_t bytes = size * count;
+    ++self->activity_;
+    if (!self->headComplete_) self->FinishHead();
+    if (self->failed_ || self->noBody_) return 0;  // ends the transfer
+    if (self->Buffered() >= kPauseAbove) {
+        self->paused_ = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    return self->Append(data, bytes) ? bytes : 0;
+}
+
+bool CurlRequest::Append(const char* data, std::size_t size) {
+    const std::uint64_t max = settings_.maxBodyBytes;
+    bool overLimit = max > 0 && received_ + size > max;
+    if (overLimit) size = static_cast<std::size_t>(max > received_ ? max - received_ : 0);
+    if (head_ == tail_) head_ = tail_ = 0;
+    if (buffer_.size() - tail_ < size) {
+        if (head_ > 0) {
+            std::memmove(buffer_.data(), buffer_.data() + head_, Buffered());
+            tail_ -= head_;
+            head_ = 0;
+        }
+        if (buffer_.size() - tail_ < size) buffer_.resize(tail_ + size);
+    }
+    if (size > 0) std::memcpy(buffer_.data() + tail_, data, size);
+    tail_ += size;
+    received_ += size;
+    if (overLimit) failed_ = true;
+    return !overLimit;
+}
+
+int CurlRequest::OnPrereq(void* user, char*, char*, int, int) {
+    auto* self = static_cast<CurlRequest*>(user);
+    // From here on the receive time-out applies; before, the connect time-out.
+    self->connected_ = true;
+    ++self->activity_;
+    return CURL_PREREQFUNC_OK;
+}
+
+void CurlRequest::CollectDone() {
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(transfer_->multi(), &left)) {
+        if (message->msg == CURLMSG_DONE) {
+            done_ = true;
+            result_ = message->data.result;
+        }
+    }
+}
+
+bool CurlRequest::Pump() {
+    if (done_) return true;
+    const std::uint64_t seen = activity_;
+    if (paused_) {
+        paused_ = false;
+        // Delivers what curl held back, through OnBody, before it returns.
+        if (curl_easy_pause(transfer_->easy(), CURLPAUSE_CONT) != CURLE_OK) {
+            failed_ = true;
+            return false;
+        }
+        if (activity_ != seen) return true;
+    }
+    const auto idleLimit = std::chrono::milliseconds(settings_.receiveTimeoutMs);
+    const auto waitStart = SteadyClock::now();
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(transfer_->multi(), &running) != CURLM_OK) {
+            failed_ = true;
+            return false;
+        }
+        CollectDone();
+        if (activity_ != seen || done_) return true;
+        if (stop_ && stop_->IsStopped()) {
+            failed_ = true;
+            return false;
+        }
+        if (connected_ && SteadyClock::now() - waitStart >= idleLimit) {
+            failed_ = true;
+            return false;
+        }
+        if (curl_multi_poll(transfer_->multi(), nullptr, 0, kPollSliceMs, nullptr) != CURLM_OK) {
+            failed_ = true;
+            return false;
+        }
+    }
+}
+
+class CurlSession final : public HttpSession {
+public:
+    CurlSession(const HttpSettings& settings, std::shared_ptr<StopFlag> stop)
+        : settings_(settings), stop_(std::move(stop)) {}
+
+    std::unique_ptr<HttpRequest> OpenUrl(const std::string& url,
+                                         std::uint32_t expectedOffset) override {
+        if (stop_ && stop_->IsStopped()) return nullptr;
+        auto request = std::make_unique<CurlRequest>(settings_, stop_, url);
+        if (!request->Start(expectedOffset)) return nullptr;
+        return request;
+    }
+
+private:
+    const HttpSettings settings_;
+    const std::shared_ptr<StopFlag> stop_;
+};
+
+}  // namespace
+
+std::unique_ptr<HttpSession> OpenHttpSession(const HttpSettings& settings,
+                                             std::shared_ptr<StopFlag> stop) {
+    if (!GlobalInit()) return nullptr;
+    return std::make_unique<CurlSession>(settings, std::move(stop));
+}
+
+}  // namespace launcher

@@ -1,0 +1,301 @@
+// One thread accepts, one thread per connection answers a single request and
+// closes. Stop wakes the accept loop through a pipe, wakes pausing handlers and
+// shuts down open sockets so that every thread can be joined at once.
+#include "tests/support/test_http_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <set>
+#include <stdexcept>
+#include <thread>
+
+namespace launcher::test {
+namespace {
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+std::string Trim(const std::string& s) {
+    auto first = s.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    auto last = s.find_last_not_of(" \t\r");
+    return s.substr(first, last - first + 1);
+}
+
+bool ParseUnsigned(const std::string& s, std::size_t& value) {
+    if (s.empty()) return false;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    return ec == std::errc() && end == s.data() + s.size();
+}
+
+std::string Head(const std::string& statusLine, const std::string& headers) {
+    return "HTTP/1.1 " + statusLine + "\r\n" + headers +
+           "Content-Type: application/octet-stream\r\nConnection: close\r\n\r\n";
+}
+
+}  // namespace
+
+struct TestHttpServer::Impl {
+    int listenFd = -1;
+    int wakePipe[2] = {-1, -1};
+    int port = 0;
+    std::thread acceptThread;
+
+    mutable std::mutex mutex;
+    std::condition_variable wake;
+    bool stopping = false;
+    std::map<std::string, Handler> routes;
+    std::vector<HttpRequestRecord> requests;
+    std::set<int> openFds;
+    std::vector<std::thread> connections;
+
+    class Connection : public RawConnection {
+    public:
+        Connection(Impl& impl, int fd) : impl_(impl), fd_(fd) {}
+        bool Send(std::string_view bytes) override {
+            while (!bytes.empty()) {
+                ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+                if (sent < 0 && errno == EINTR) continue;
+                if (sent <= 0) return false;
+                bytes.remove_prefix(static_cast<std::size_t>(sent));
+            }
+            return true;
+        }
+        bool Pause(unsigned ms) override {
+            std::unique_lock lock(impl_.mutex);
+            return !impl_.wake.wait_for(lock, std::chrono::milliseconds(ms),
+                                        [this] { return impl_.stopping; });
+        }
+
+    private:
+        Impl& impl_;
+        int fd_;
+    };
+
+    void AcceptLoop() {
+        for (;;) {
+            pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0) {
+                if (errno == EINTR) continue;
+                return;
+            }
+            if (fds[1].revents) return;
+            int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) continue;
+            std::lock_guard lock(mutex);
+            if (stopping) {
+                ::close(fd);
+                return;
+            }
+            openFds.insert(fd);
+            connections.emplace_back([this, fd] { Serve(fd); });
+        }
+    }
+
+    // Reads one request head; false when the peer went away first.
+    static bool ReadRequest(int fd, HttpRequestRecord& record) {
+        std::string data;
+        char chunk[4096];
+        while (data.find("\r\n\r\n") == std::string::npos) {
+            ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) return false;
+            data.append(chunk, static_cast<std::size_t>(got));
+        }
+        auto lineEnd = data.find("\r\n");
+        std::string requestLine = data.substr(0, lineEnd);
+        auto space1 = requestLine.find(' ');
+        auto space2 = requestLine.find(' ', space1 + 1);
+        if (space1 == std::string::npos || space2 == std::string::npos) return false;
+        record.method = requestLine.substr(0, space1);
+        record.path = requestLine.substr(space1 + 1, space2 - space1 - 1);
+        std::size_t pos = lineEnd + 2;
+        for (;;) {
+            auto end = data.find("\r\n", pos);
+            if (end == pos || end == std::string::npos) break;
+            std::string line = data.substr(pos, end - pos);
+            auto colon = line.find(':');
+            if (colon != std::string::npos)
+                record.headers[Lower(Trim(line.substr(0, colon)))] = Trim(line.substr(colon + 1));
+            pos = end + 2;
+        }
+        return true;
+    }
+
+    void Serve(int fd) {
+        HttpRequestRecord record;
+        if (ReadRequest(fd, record)) {
+            Handler handler;
+            {
+                std::lock_guard lock(mutex);
+                requests.push_back(record);
+                auto it = routes.find(record.path);
+                if (it != routes.end()) handler = it->second;
+            }
+            Connection connection(*this, fd);
+            if (handler) {
+                handler(record, connection);
+            } else {
+                connection.Send(Head("404 Not Found", "Content-Length: 9\r\n") + "not found");
+            }
+        }
+        std::lock_guard lock(mutex);
+        ::shutdown(fd, SHUT_WR);
+        ::close(fd);
+        openFds.erase(fd);
+    }
+
+    void Stop() {
+        std::vector<std::thread> threads;
+        {
+            std::lock_guard lock(mutex);
+            if (stopping) return;
+            stopping = true;
+            // Unblocks handlers in recv/send; each closes its own descriptor.
+            for (int fd : openFds) ::shutdown(fd, SHUT_RDWR);
+        }
+        wake.notify_all();
+        if (wakePipe[1] >= 0) {
+            char byte = 1;
+            [[maybe_unused]] auto ignored = ::write(wakePipe[1], &byte, 1);
+        }
+        if (acceptThread.joinable()) acceptThread.join();
+        {
+            std::lock_guard lock(mutex);
+            threads.swap(connections);
+        }
+        for (auto& thread : threads) thread.join();
+        if (listenFd >= 0) ::close(listenFd);
+        listenFd = -1;
+        for (int& fd : wakePipe) {
+            if (fd >= 0) ::close(fd);
+            fd = -1;
+        }
+    }
+};
+
+TestHttpServer::TestHttpServer() : impl_(std::make_unique<Impl>()) {
+    // The server is on this machine; a proxy configured for it must not stand between.
+    ::setenv("no_proxy", "127.0.0.1,localhost", 1);
+    Impl& impl = *impl_;
+    impl.listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (impl.listenFd < 0) throw std::runtime_error("socket");
+    int yes = 1;
+    ::setsockopt(impl.listenFd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    socklen_t length = sizeof address;
+    if (::bind(impl.listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(impl.listenFd, 64) != 0 ||
+        ::getsockname(impl.listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        ::pipe2(impl.wakePipe, O_CLOEXEC) != 0) {
+        impl.Stop();
+        throw std::runtime_error("cannot listen on 127.0.0.1");
+    }
+    impl.port = ntohs(address.sin_port);
+    impl.acceptThread = std::thread([&impl] { impl.AcceptLoop(); });
+}
+
+TestHttpServer::~TestHttpServer() { impl_->Stop(); }
+
+int TestHttpServer::Port() const { return impl_->port; }
+
+std::string TestHttpServer::Origin() const {
+    return "http://127.0.0.1:" + std::to_string(impl_->port);
+}
+
+void TestHttpServer::ServeFile(const std::string& path, std::string content) {
+    auto shared = std::make_shared<const std::string>(std::move(content));
+    Handle(path, [shared](const HttpRequestRecord& request, RawConnection& connection) {
+        connection.Send(HonestResponse(request, *shared));
+    });
+}
+
+void TestHttpServer::Handle(const std::string& path, Handler handler) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->routes[path] = std::move(handler);
+}
+
+void TestHttpServer::Remove(const std::string& path) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->routes.erase(path);
+}
+
+std::vector<HttpRequestRecord> TestHttpServer::Requests() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->requests;
+}
+
+std::vector<HttpRequestRecord> TestHttpServer::RequestsFor(const std::string& path) const {
+    std::lock_guard lock(impl_->mutex);
+    std::vector<HttpRequestRecord> out;
+    for (const auto& r : impl_->requests)
+        if (r.path == path) out.push_back(r);
+    return out;
+}
+
+void TestHttpServer::ClearRequests() {
+    std::lock_guard lock(impl_->mutex);
+    impl_->requests.clear();
+}
+
+void TestHttpServer::Stop() { impl_->Stop(); }
+
+std::string TestHttpServer::HonestResponse(const HttpRequestRecord& request,
+                                           const std::string& content) {
+    const std::size_t size = content.size();
+    std::size_t first = 0;
+    std::size_t last = size == 0 ? 0 : size - 1;
+    bool ranged = false;
+    // One range "bytes=F-" or "bytes=F-L"; anything else is answered in full.
+    std::string range = request.Header("range");
+    if (range.rfind("bytes=", 0) == 0 && range.find(',') == std::string::npos) {
+        std::string spec = range.substr(6);
+        auto dash = spec.find('-');
+        std::size_t f = 0;
+        std::size_t l = 0;
+        if (dash != std::string::npos && ParseUnsigned(spec.substr(0, dash), f)) {
+            std::string lastText = spec.substr(dash + 1);
+            if (lastText.empty() || (ParseUnsigned(lastText, l) && l >= f)) {
+                if (f >= size) {
+                    return Head("416 Range Not Satisfiable",
+                                "Content-Range: bytes */" + std::to_string(size) +
+                                    "\r\nContent-Length: 0\r\n");
+                }
+                ranged = true;
+                first = f;
+                if (!lastText.empty()) last = std::min(l, size - 1);
+            }
+        }
+    }
+    const bool body = request.method != "HEAD";
+    if (!ranged) {
+        return Head("200 OK", "Content-Length: " + std::to_string(size) + "\r\n") +
+               (body ? content : std::string());
+    }
+    std::string headers = "Content-Range: bytes " + std::to_string(first) + "-" +
+                          std::to_string(last) + "/" + std::to_string(size) +
+                          "\r\nContent-Length: " + std::to_string(last - first + 1) + "\r\n";
+    return Head("206 Partial Content", headers) +
+           (body ? content.substr(first, last - first + 1) : std::string());
+}
+
+}  // namespace launcher::test

@@ -1,0 +1,127 @@
+#include "transfer/download_file.h"
+
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/stop_flag.h"
+
+namespace launcher {
+namespace {
+
+constexpr std::size_t kBlockSize = 1024;
+// Received blocks are gathered and written in larger pieces; every piece is
+// written before the attempt returns, so the file holds all that arrived.
+constexpr std::size_t kGatherSize = 256 * 1024;
+
+class GatheredWriter {
+public:
+    explicit GatheredWriter(File& file) : file_(file) { pending_.reserve(kGatherSize); }
+
+    bool Append(const char* data, std::size_t size) {
+        pending_.insert(pending_.end(), data, data + size);
+        return pending_.size() < kGatherSize || Flush();
+    }
+
+    bool Flush() {
+        bool ok = pending_.empty() || file_.WriteAll(pending_.data(), pending_.size());
+        pending_.clear();
+        return ok;
+    }
+
+private:
+    File& file_;
+    std::vector<char> pending_;
+};
+
+}  // namespace
+
+int TotalBarStep(int latest, int start) {
+    const long long span = static_cast<long long>(latest) - start;
+    return span == 0 ? 100 : static_cast<int>(100 / span);
+}
+
+int TotalBarPosition(int latest, int start, int client, std::uint32_t present,
+                     std::uint32_t announced) {
+    const std::uint32_t completed = announced == 0 ? 0 : present / announced;
+    const long long steps = static_cast<long long>(client) - start + completed;
+    // The bar takes a 32-bit value; wrap the way the 32-bit arithmetic would.
+    return static_cast<int>(static_cast<std::uint32_t>(steps * TotalBarStep(latest, start)));
+}
+
+int DownloadFile(const std::string& url, const std::string& localPath,
+                 const DownloadContext& context) {
+    auto session = OpenHttpSession(context.http, context.stop);
+    if (!session) return 0;
+
+    auto send = [&](int control, unsigned message, std::uint32_t wParam, std::uint32_t lParam) {
+        if (context.owner) context.owner->SendMessageTo(control, message, wParam, lParam);
+    };
+    send(kIdProgressFile, kPbmSetPos, 0, 0);
+    send(kIdProgressTotal, kPbmSetPos, 0, 0);
+    send(kIdProgressFile, kPbmSetBkColor, 0, kBarBackground);
+    send(kIdProgressFile, kPbmSetBarColor, 0, kFileBarColor);
+    send(kIdProgressTotal, kPbmSetBkColor, 0, kBarBackground);
+    send(kIdProgressTotal, kPbmSetBarColor, 0, kTotalBarColor);
+
+    File file;
+    std::unique_ptr<HttpRequest> request;
+    std::uint64_t present = 0;
+    if (PathExists(localPath)) {
+        // Continuing: the local file first, so that its length decides the range.
+        if (!file.Open(localPath, File::Mode::kWriteExisting)) return 0;
+        const long long size = file.Size();
+        if (size < 0) return 0;
+        present = static_cast<std::uint64_t>(size);
+        // A file beyond 32 bits is longer than any remote one; the plain answer
+        // shows that and the file is started over below.
+        const bool movable = present > 0 && present <= UINT32_MAX;
+        const auto offset = movable ? static_cast<std::uint32_t>(present) : 0u;
+        request = session->OpenUrl(url, offset);
+        if (!request) return 0;
+        if (movable && !request->SetReadPosition(offset)) return 0;
+    } else {
+        // New: a server that cannot be reached leaves no file behind.
+        request = session->OpenUrl(url, 0);
+        if (!request) return 0;
+        if (!file.Open(localPath, File::Mode::kCreateAlways)) return 0;
+    }
+
+    int status = 0;
+    if (!request->QueryStatusCode(status) || status != 200) return 0;
+    const std::uint32_t announced = request->QueryContentLength();
+    if (announced == 0) return 0;
+
+    send(kIdProgressFile, kPbmSetRange32, 0, announced);
+    send(kDialog, kWmDownloadProgress, static_cast<std::uint32_t>(present), announced);
+
+    GatheredWriter writer(file);
+    bool written = true;
+    std::vector<char> block(kBlockSize);
+    while (present < announced) {
+        if (context.stop && context.stop->IsStopped()) break;
+        std::size_t delivered = 0;
+        if (!request->Read(block.data(), block.size(), delivered) || delivered == 0) break;
+        if (!writer.Append(block.data(), delivered)) {
+            written = false;
+            break;
+        }
+        present += delivered;
+        const auto l = static_cast<std::uint32_t>(present);
+        const int position = context.totalBarPosition ? context.totalBarPosition(l, announced) : 0;
+        send(kIdProgressTotal, kPbmSetPos, static_cast<std::uint32_t>(position), 0);
+        send(kDialog, kWmDownloadProgress, l, announced);
+    }
+    written = writer.Flush() && written;
+
+    if (present > announced) {
+        // A stale file longer than the remote one would fail every attempt;
+        // emptied, the next attempt starts over.
+        file.Truncate(0);
+        file.Close();
+        return 0;
+    }
+    const bool closed = file.Close();
+    return written && closed && present == announced ? 1 : 0;
+}
+
+}  // namespace launcher
