@@ -12,7 +12,7 @@ packages=(
   # the Chinese texts need a CJK font
   fonts-noto-cjk
   # test and demo helpers: a display, a window manager, a compositor, a real web server
-  xvfb xauth openbox picom xdotool x11-utils imagemagick nginx-light curl strace procps
+  xvfb xauth openbox picom xdotool x11-utils imagemagick nginx-light curl strace procps python3
 )
 
 sudo_cmd=()
