@@ -149,4 +149,16 @@ ReadStatus PackageReader::ReadPayload(unsigned char* buffer, std::uint32_t size)
     return Read(buffer, size, "payload");
 }
 
+ReadStatus PackageReader::SkipPayload(std::uint32_t size) {
+    unsigned char chunk[65536];
+    while (size > 0) {
+        std::uint32_t step = size < sizeof chunk ? size : static_cast<std::uint32_t>(sizeof chunk);
+        if (ReadStatus status = Read(chunk, step, "payload"); status != ReadStatus::kOk) {
+            return status;
+        }
+        size -= step;
+    }
+    return ReadStatus::kOk;
+}
+
 }  // namespace launcher

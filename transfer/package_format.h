@@ -77,6 +77,8 @@ public:
     // nameLength, name and both sizes; leaves the file at the payload.
     ReadStatus ReadEntry(PackageEntry& entry);
     ReadStatus ReadPayload(unsigned char* buffer, std::uint32_t size);
+    // Passes over a payload without holding it whole.
+    ReadStatus SkipPayload(std::uint32_t size);
 
     // Position from the package's start.
     std::uint64_t Offset() const { return offset_; }

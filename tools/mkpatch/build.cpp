@@ -1,0 +1,269 @@
+// mkpatch build and diff: packing directory trees.
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <ostream>
+#include <set>
+#include <sstream>
+
+#include "tools/mkpatch/mkpatch.h"
+#include "transfer/package_format.h"
+
+namespace launcher::mkpatch {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uintmax_t kEntrySizeLimit = std::uintmax_t{1} << 32;  // 4 GiB
+
+struct SourceFile {
+    fs::path relative;
+    fs::path path;
+    std::string stored;  // relative, backslash-separated
+};
+
+bool StoredName(const fs::path& relative, std::string& stored, std::string& error) {
+    for (const auto& part : relative) {
+        if (part.string().find(kPackageSeparator) != std::string::npos) {
+            error = "the name contains a backslash, which packages use to separate directories";
+            return false;
+        }
+    }
+    stored = relative.generic_string();
+    std::replace(stored.begin(), stored.end(), '/', kPackageSeparator);
+    error = CheckStorableName(stored);
+    return error.empty();
+}
+
+// Every regular file under `root`, in the byte order of the stored names, so
+// that the same tree always gives the same package.
+bool Collect(const fs::path& root, std::vector<SourceFile>& files, std::ostream& err) {
+    std::error_code ec;
+    if (!fs::is_directory(root, ec)) {
+        err << "mkpatch: " << root.string() << ": not a directory or not readable\n";
+        return false;
+    }
+    bool ok = true;
+    fs::recursive_directory_iterator it(root, ec);
+    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const fs::directory_entry& item = *it;
+        const fs::path relative = item.path().lexically_relative(root);
+        std::error_code statError;
+        if (item.is_directory(statError)) {
+            if (item.is_symlink(statError)) {
+                err << "mkpatch: warning: " << item.path().string()
+                    << ": link to a directory, not followed\n";
+            }
+            continue;
+        }
+        if (!item.is_regular_file(statError)) {
+            err << "mkpatch: warning: " << item.path().string()
+                << ": not a regular file, left out\n";
+            continue;
+        }
+        const std::uintmax_t size = item.file_size(statError);
+        if (statError) {
+            err << "mkpatch: " << item.path().string() << ": " << statError.message() << "\n";
+            ok = false;
+            continue;
+        }
+        if (size >= kEntrySizeLimit) {
+            err << "mkpatch: " << item.path().string() << ": " << size
+                << " bytes; a package entry must stay below 4 GiB\n";
+            ok = false;
+            continue;
+        }
+        SourceFile file{relative, item.path(), {}};
+        std::string error;
+        if (!StoredName(relative, file.stored, error)) {
+            err << "mkpatch: " << item.path().string() << ": " << error << "\n";
+            ok = false;
+            continue;
+        }
+        files.push_back(std::move(file));
+    }
+    if (ec) {
+        err << "mkpatch: " << root.string() << ": cannot read the tree: " << ec.message() << "\n";
+        return false;
+    }
+    std::sort(files.begin(), files.end(),
+              [](const SourceFile& a, const SourceFile& b) { return a.stored < b.stored; });
+    return ok;
+}
+
+bool ReadAll(const fs::path& path, std::string& data) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    if (size < 0) return false;
+    in.seekg(0);
+    data.resize(static_cast<std::size_t>(size));
+    in.read(data.data(), size);
+    return static_cast<bool>(in);
+}
+
+bool SameContent(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    if (fs::file_size(a, ec) != fs::file_size(b, ec) || ec) return false;
+    std::ifstream inA(a, std::ios::binary), inB(b, std::ios::binary);
+    std::string bufferA(1 << 16, '\0'), bufferB(1 << 16, '\0');
+    while (inA && inB) {
+        inA.read(bufferA.data(), static_cast<std::streamsize>(bufferA.size()));
+        inB.read(bufferB.data(), static_cast<std::streamsize>(bufferB.size()));
+        if (inA.gcount() != inB.gcount() ||
+            bufferA.compare(0, static_cast<std::size_t>(inA.gcount()), bufferB, 0,
+                            static_cast<std::size_t>(inB.gcount())) != 0) {
+            return false;
+        }
+    }
+    return inA.eof() && inB.eof();
+}
+
+// True when `file` would land inside `directory`: the package would pack itself.
+bool Inside(const fs::path& file, const fs::path& directory) {
+    std::error_code ec;
+    const fs::path relative =
+        fs::weakly_canonical(file, ec).lexically_relative(fs::weakly_canonical(directory, ec));
+    return !relative.empty() && *relative.begin() != "..";
+}
+
+int WritePackage(const std::string& output, const std::vector<const SourceFile*>& files,
+                 std::ostream& out, std::ostream& err) {
+    if (files.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+        err << "mkpatch: too many files for one package\n";
+        return kFailed;
+    }
+    // Written beside the target and renamed, so a failed run leaves no
+    // half-made package that could be uploaded by mistake.
+    const std::string temporary = output + ".part";
+    auto fail = [&](const std::string& message) {
+        err << "mkpatch: " << message << "\n";
+        std::error_code ec;
+        fs::remove(temporary, ec);
+        return kFailed;
+    };
+    std::ofstream stream(temporary, std::ios::binary | std::ios::trunc);
+    if (!stream) return fail(temporary + ": cannot create");
+    stream << EncodePackageHeader(static_cast<std::int32_t>(files.size()));
+
+    std::uint64_t unpacked = 0;
+    std::string data;
+    std::string payload;
+    for (const SourceFile* file : files) {
+        if (!ReadAll(file->path, data)) return fail(file->path.string() + ": cannot read");
+        if (data.size() >= kEntrySizeLimit) {
+            return fail(file->path.string() + ": 4 GiB or more; an entry must stay below");
+        }
+        uLongf size = compressBound(static_cast<uLong>(data.size()));
+        payload.resize(size);
+        if (compress2(reinterpret_cast<Bytef*>(payload.data()), &size,
+                      reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size()),
+                      Z_BEST_COMPRESSION) != Z_OK) {
+            return fail(file->path.string() + ": compression failed");
+        }
+        if (size >= kEntrySizeLimit) {
+            return fail(file->path.string() + ": compressed to 4 GiB or more");
+        }
+        stream << EncodeEntryHeader(file->stored, static_cast<std::uint32_t>(data.size()),
+                                    static_cast<std::uint32_t>(size));
+        stream.write(payload.data(), static_cast<std::streamsize>(size));
+        unpacked += data.size();
+    }
+    stream.close();
+    if (!stream) return fail(temporary + ": cannot write");
+    std::error_code ec;
+    fs::rename(temporary, output, ec);
+    if (ec) return fail(output + ": " + ec.message());
+    out << output << ": " << files.size() << " entries, " << unpacked << " bytes of files, "
+        << fs::file_size(output, ec) << " bytes packed\n";
+    return kOk;
+}
+
+}  // namespace
+
+int Build(const std::string& output, const std::string& directory, std::ostream& out,
+          std::ostream& err) {
+    if (Inside(output, directory)) {
+        err << "mkpatch: " << output << " lies inside " << directory
+            << "; the package would contain itself\n";
+        return kFailed;
+    }
+    std::vector<SourceFile> files;
+    if (!Collect(directory, files, err)) return kFailed;
+    std::vector<const SourceFile*> all;
+    for (const auto& file : files) all.push_back(&file);
+    return WritePackage(output, all, out, err);
+}
+
+int Diff(const std::string& output, const std::string& oldDirectory,
+         const std::string& newDirectory, std::ostream& out, std::ostream& err) {
+    if (Inside(output, newDirectory)) {
+        err << "mkpatch: " << output << " lies inside " << newDirectory
+            << "; the package would contain itself\n";
+        return kFailed;
+    }
+    std::vector<SourceFile> oldFiles;
+    std::vector<SourceFile> newFiles;
+    std::error_code ec;
+    if (!fs::is_directory(oldDirectory, ec)) {
+        err << "mkpatch: " << oldDirectory << ": not a directory or not readable\n";
+        return kFailed;
+    }
+    // OLD is only compared against: names it could not store do not matter.
+    std::ostringstream ignored;
+    Collect(oldDirectory, oldFiles, ignored);
+    if (!Collect(newDirectory, newFiles, err)) return kFailed;
+
+    const fs::path oldRoot(oldDirectory);
+    std::vector<const SourceFile*> changed;
+    std::size_t added = 0;
+    std::size_t unchanged = 0;
+    bool ok = true;
+    std::set<fs::path> newPaths;
+    for (const auto& file : newFiles) {
+        newPaths.insert(file.relative);
+        const fs::path before = oldRoot / file.relative;
+        // A client that has a directory where the new file goes, or a file
+        // where the new file's directory goes, can never apply the package.
+        for (fs::path parent = file.relative.parent_path(); !parent.empty();
+             parent = parent.parent_path()) {
+            if (fs::is_regular_file(oldRoot / parent, ec)) {
+                err << "mkpatch: " << file.stored << ": " << parent.string()
+                    << " is a file in the old tree; a package cannot turn it into a directory\n";
+                ok = false;
+            }
+        }
+        if (fs::is_directory(before, ec)) {
+            err << "mkpatch: " << file.stored
+                << ": a directory in the old tree; a package cannot replace it with a file\n";
+            ok = false;
+        } else if (!fs::exists(before, ec)) {
+            ++added;
+            changed.push_back(&file);
+        } else if (SameContent(before, file.path)) {
+            ++unchanged;
+        } else {
+            changed.push_back(&file);
+        }
+    }
+    if (!ok) return kFailed;
+    std::size_t removed = 0;
+    for (const auto& file : oldFiles) {
+        if (newPaths.count(file.relative)) continue;
+        if (removed++ == 0) {
+            err << "mkpatch: warning: packages cannot delete files; these stay on clients:\n";
+        }
+        err << "  " << file.relative.generic_string() << "\n";
+    }
+    out << "diff: " << added << " new, " << changed.size() - added << " changed, " << unchanged
+        << " unchanged, " << removed << " only in the old tree\n";
+    return WritePackage(output, changed, out, err);
+}
+
+}  // namespace launcher::mkpatch

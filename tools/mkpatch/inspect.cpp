@@ -1,0 +1,131 @@
+// mkpatch list and verify: reading a package the way the launcher does.
+#include <zlib.h>
+
+#include <iomanip>
+#include <memory>
+#include <new>
+#include <ostream>
+
+#include "tools/mkpatch/mkpatch.h"
+#include "transfer/package_format.h"
+
+namespace launcher::mkpatch {
+
+namespace {
+
+// Opens the package and reads its entry count with `reader`; reports and
+// returns false when that is not possible.
+bool ReadHeader(const std::string& path, File& file, PackageReader& reader, std::int32_t& count,
+                std::ostream& err) {
+    if (!file.IsOpen()) {
+        err << "mkpatch: " << path << ": cannot open\n";
+        return false;
+    }
+    if (reader.ReadHeader(count) != ReadStatus::kOk) {
+        err << "mkpatch: " << path << ": " << reader.Problem() << "\n";
+        return false;
+    }
+    if (count < 0) {
+        err << "mkpatch: " << path << ": byte 0: negative entry count " << count
+            << "; the launcher refuses the package\n";
+        return false;
+    }
+    return true;
+}
+
+File OpenForReading(const std::string& path) {
+    File file;
+    file.Open(path, File::Mode::kRead);
+    return file;
+}
+
+std::string Describe(std::int32_t index, const PackageEntry& entry) {
+    return "entry " + std::to_string(index + 1) + " '" + entry.name + "'";
+}
+
+}  // namespace
+
+int List(const std::string& package, std::ostream& out, std::ostream& err) {
+    File file = OpenForReading(package);
+    PackageReader reader(file);
+    std::int32_t count = 0;
+    if (!ReadHeader(package, file, reader, count, err)) return kFailed;
+    out << package << ": " << count << " entries\n";
+    out << std::setw(12) << "offset" << std::setw(14) << "uncompressed" << std::setw(12)
+        << "compressed"
+        << "  name\n";
+    PackageEntry entry;
+    for (std::int32_t index = 0; index < count; ++index) {
+        if (reader.ReadEntry(entry) != ReadStatus::kOk ||
+            reader.SkipPayload(entry.compressedSize) != ReadStatus::kOk) {
+            err << "mkpatch: " << package << ": entry " << index + 1 << ", " << reader.Problem()
+                << "\n";
+            return kFailed;
+        }
+        out << std::setw(12) << entry.offset << std::setw(14) << entry.uncompressedSize
+            << std::setw(12) << entry.compressedSize << "  " << entry.name << "\n";
+    }
+    if (reader.Left() > 0) {
+        out << reader.Left() << " bytes after the last entry (the launcher ignores them)\n";
+    }
+    return kOk;
+}
+
+int Verify(const std::string& package, std::ostream& out, std::ostream& err) {
+    File file = OpenForReading(package);
+    PackageReader reader(file);
+    std::int32_t count = 0;
+    if (!ReadHeader(package, file, reader, count, err)) return kFailed;
+    auto problem = [&](std::uint64_t at, const std::string& what) {
+        err << "mkpatch: " << package << ": byte " << at << ": " << what << "\n";
+        return kFailed;
+    };
+    std::uint64_t unpacked = 0;
+    std::uint64_t largest = 0;
+    PackageEntry entry;
+    for (std::int32_t index = 0; index < count; ++index) {
+        if (reader.ReadEntry(entry) != ReadStatus::kOk) {
+            err << "mkpatch: " << package << ": entry " << index + 1 << ", " << reader.Problem()
+                << "\n";
+            return kFailed;
+        }
+        if (std::string reason = CheckStorableName(entry.name); !reason.empty()) {
+            return problem(entry.offset, Describe(index, entry) + ": " + reason);
+        }
+        const std::uint64_t payloadAt = reader.Offset();
+        std::unique_ptr<Bytef[]> payload(new (std::nothrow) Bytef[entry.compressedSize]);
+        std::unique_ptr<Bytef[]> output(new (std::nothrow) Bytef[entry.uncompressedSize]);
+        if (!payload || !output) {
+            return problem(entry.offset, Describe(index, entry) + ": not enough memory");
+        }
+        if (reader.ReadPayload(payload.get(), entry.compressedSize) != ReadStatus::kOk) {
+            err << "mkpatch: " << package << ": " << Describe(index, entry) << ", "
+                << reader.Problem() << "\n";
+            return kFailed;
+        }
+        uLongf produced = entry.uncompressedSize;
+        int rc = uncompress(output.get(), &produced, payload.get(), entry.compressedSize);
+        if (rc != Z_OK) {
+            return problem(payloadAt, Describe(index, entry) + ": the payload does not decompress (" +
+                                          zError(rc) + ")");
+        }
+        if (produced != entry.uncompressedSize) {
+            return problem(payloadAt, Describe(index, entry) + ": declares " +
+                                          std::to_string(entry.uncompressedSize) +
+                                          " bytes but holds " + std::to_string(produced));
+        }
+        unpacked += produced;
+        largest = std::max<std::uint64_t>(largest,
+                                          std::uint64_t{entry.compressedSize} + produced);
+    }
+    if (reader.Left() > 0) {
+        return problem(reader.Offset(), std::to_string(reader.Left()) +
+                                            " bytes after the last entry (wrong entry count?)");
+    }
+    out << package << ": sound, " << count << " entries, " << unpacked
+        << " bytes of files; the largest entry needs " << largest
+        << " bytes of memory while it is applied\n";
+    return kOk;
+}
+
+}  // namespace launcher::mkpatch
