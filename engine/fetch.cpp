@@ -1,5 +1,7 @@
 #include "engine/fetch.h"
 
+#include <algorithm>
+
 #include "engine/my_fun.h"
 #include "transfer/download_file.h"
 
@@ -29,10 +31,13 @@ int FetchWithRetries(const std::string& url, const std::string& localPath,
     GatedOwner owner;
     DownloadContext context;
     context.owner = &owner;
-    // The version numbers are read afresh for every block.
+    // The version numbers are read afresh for every block. Before the version
+    // list has been read the arithmetic can leave the bar's range (a latest
+    // number of 0 gives a negative step); the bar shows the clamped value.
     context.totalBarPosition = [](std::uint32_t present, std::uint32_t announced) {
-        return TotalBarPosition(CMyFun::m_nLatestVersion, CMyFun::m_nStartVersion,
-                                CMyFun::m_nClientVersion, present, announced);
+        const int position = TotalBarPosition(CMyFun::m_nLatestVersion, CMyFun::m_nStartVersion,
+                                              CMyFun::m_nClientVersion, present, announced);
+        return std::clamp(position, 0, 100);
     };
     if (const EngineEnvironment* env = CMyFun::m_pEnvironment) {
         context.http = env->http;

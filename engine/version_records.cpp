@@ -152,6 +152,7 @@ int GetServerVersion() {
     // copy left by an earlier run is never continued.
     RemoveFile(kServerVersionList);
     if (!FetchWithRetries(listUrl, kServerVersionList, kMaxVersionListBytes)) {
+        RemoveFile(kServerVersionList);  // an empty or partial copy is of no use
         if (!EngineStopped())
             FailRun("the version list could not be fetched from " + listUrl);
         return 0;

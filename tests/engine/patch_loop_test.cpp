@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <filesystem>
 #include <numeric>
 
 #include "engine/patch_loop.h"
@@ -65,8 +66,9 @@ TEST_F(PatchLoopTest, OnePatchFromOneToTwo) {
     EXPECT_EQ(ReadFile("common/version.txt"), "2");
     EXPECT_FALSE(Exists("00001.DAT"));
     EXPECT_EQ(server_.RequestsFor(PackagePath(1)).size(), 1u);
-    // Fetcher: 0 at the start, 100 after the only block; then 100 twice.
-    EXPECT_EQ(TotalBar(), (std::vector<std::uint32_t>{0, 100, 100, 100}));
+    // The version list (0, clamped from -100), the package's only block (100),
+    // then the applied patch and the finished look.
+    EXPECT_EQ(TotalBar(), (std::vector<std::uint32_t>{0, 0, 0, 100, 100, 100}));
     EXPECT_EQ(PausedMs(), 5000u);
     EXPECT_EQ(g_nLaunchBlock, 0);
     EXPECT_EQ(CMyFun::m_nPhase, 5);
@@ -103,8 +105,10 @@ struct BarCase {
 
 TEST_F(PatchLoopTest, TotalBarArithmetic) {
     const BarCase cases[] = {
-        {"1 to 4: steps of 33", "00001", 4, {0, 33, 33, 0, 66, 66, 0, 99, 99, 100}},
-        {"start 0, latest 3: the first package reads 66", "00000", 3, {0, 66, 66, 0, 99, 99, 100}},
+        {"1 to 4: steps of 33", "00001", 4, {0, 0, 0, 33, 33, 0, 66, 66, 0, 99, 99, 100}},
+        // while the list is fetched the step is 100 (latest still 0): 200 shows as 100
+        {"start 0, latest 3: the first package reads 66", "00000", 3,
+         {0, 100, 0, 66, 66, 0, 99, 99, 100}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

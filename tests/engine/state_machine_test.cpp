@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/version_records.h"
+#include "platform/files.h"
 #include "tests/engine/engine_fixture.h"
 
 namespace launcher::test {
@@ -96,7 +97,9 @@ TEST_F(StateMachineTest, CoursesThatEndTheRun) {
         EXPECT_EQ(g_fSelfUpdate, c.selfUpdate);
         auto calls = owner_.ShowsAndTexts();
         EXPECT_EQ(!calls.empty() && calls.back() == Cancel(), c.cancelled);
-        if (c.serveLauncher) EXPECT_EQ(ReadFile(kReplacementLauncher), launcherBytes);
+        if (c.serveLauncher) {
+            EXPECT_EQ(ReadFile(kReplacementLauncher), launcherBytes);
+        }
         EXPECT_FALSE(Exists(kServerVersionList));
     }
 }
