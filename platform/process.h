@@ -11,6 +11,10 @@ namespace launcher {
 // nothing could be started.
 bool StartProgram(const std::string& name, const std::vector<std::string>& arguments);
 
+// True when the file at `path` holds a program this platform can start (an
+// executable image or a script), judged by its first bytes.
+bool LooksLikeProgram(const std::string& path);
+
 // Path of the running program file.
 std::string CurrentProgramPath();
 

@@ -63,6 +63,15 @@ bool StartProgram(const std::string& name, const std::vector<std::string>& argum
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 && !execFailed;
 }
 
+bool LooksLikeProgram(const std::string& path) {
+    File file;
+    char head[4] = {};
+    if (!file.Open(path, File::Mode::kRead) || !file.ReadExact(head, sizeof head)) return false;
+    const bool elf = head[0] == 0x7f && head[1] == 'E' && head[2] == 'L' && head[3] == 'F';
+    const bool script = head[0] == '#' && head[1] == '!';
+    return elf || script;
+}
+
 std::string CurrentProgramPath() {
     char buffer[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);

@@ -1,0 +1,31 @@
+// The updater's work: wait for the launcher to end, put the replacement in
+// place of the launcher's program file, start it.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace launcher {
+
+struct UpdaterOptions {
+    // The launcher's program file; empty: "Launcher.exe", else "Launcher".
+    std::string target;
+    std::string replacement = "Launcher.exe_";
+    // How long to wait for the running launcher to end.
+    unsigned waitSeconds = 30;
+    // The launcher's single-instance lock.
+    std::string lockName = "Brevane";
+    bool startLauncher = true;
+};
+
+struct UpdaterResult {
+    bool ok = false;
+    std::string message;  // what was done, or why nothing was replaced
+};
+
+// Runs in the installation directory (the current directory). On any failure
+// the old launcher stays as it was.
+UpdaterResult UpdateLauncher(const UpdaterOptions& options,
+                             const std::function<void(unsigned ms)>& sleep);
+
+}  // namespace launcher
