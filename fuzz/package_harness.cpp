@@ -1,0 +1,175 @@
+// Fuzz target for the package applier: each input is a package applied into a
+// scratch installation. Aborts when the applier writes outside it, leaves a
+// temporary file behind, or writes a file whose size differs from what the
+// decompressor produced for it.
+#include <stdlib.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "transfer/apply_patch_package.h"
+#include "transfer/decompressor.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Declared sizes above this are skipped: they only make the run allocate.
+constexpr std::uint32_t kLargestOutput = 16u << 20;
+
+struct Scratch {
+    fs::path root;
+    fs::path install;
+    fs::path package;
+};
+
+const Scratch& TheScratch() {
+    static const Scratch scratch = [] {
+        std::string pattern = (fs::temp_directory_path() / "package-fuzz-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) ::abort();
+        Scratch made{pattern, fs::path(pattern) / "install", fs::path(pattern) / "package.dat"};
+        static const fs::path root = made.root;
+        std::atexit([] {
+            std::error_code ec;
+            fs::remove_all(root, ec);
+        });
+        return made;
+    }();
+    return scratch;
+}
+
+void Check(bool condition, const char* what, const std::string& detail = {}) {
+    if (condition) return;
+    std::fprintf(stderr, "package harness: %s %s\n", what, detail.c_str());
+    ::abort();
+}
+
+// What the decompressor produced, call by call; -1 for a failed call.
+std::vector<long long> g_produced;
+
+int RecordingUncompress(unsigned char* dest, unsigned long* destLen, const unsigned char* source,
+                        unsigned long sourceLen) {
+    const unsigned long capacity = *destLen;
+    int rc = ::uncompress(dest, destLen, source, sourceLen);
+    Check(rc != Z_OK || *destLen <= capacity, "decompressor overran its output");
+    g_produced.push_back(rc == Z_OK ? static_cast<long long>(*destLen) : -1);
+    return rc;
+}
+
+std::uint32_t Get32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+struct Entry {
+    std::string name;
+    std::uint32_t declared;
+};
+
+// A second, independent reading of the layout: the entries up to the first one
+// that cannot be read whole.
+std::vector<Entry> ReadEntries(const std::uint8_t* data, std::size_t size, std::int32_t& count) {
+    std::vector<Entry> entries;
+    count = 0;
+    if (size < 4) return entries;
+    count = static_cast<std::int32_t>(Get32(data));
+    std::size_t pos = 4;
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (size - pos < 4) break;
+        const std::uint32_t nameLength = Get32(data + pos);
+        if (nameLength == 0 || nameLength > 1000 || size - pos - 4 < nameLength + 8u) break;
+        const char* name = reinterpret_cast<const char*>(data + pos + 4);
+        std::size_t length = 0;
+        while (length < nameLength && name[length] != '\0') ++length;
+        if (length == nameLength) break;
+        const std::uint32_t declared = Get32(data + pos + 4 + nameLength);
+        const std::uint32_t compressed = Get32(data + pos + 8 + nameLength);
+        pos += 12 + nameLength;
+        if (size - pos < compressed) break;
+        pos += compressed;
+        entries.push_back({std::string(name, length), declared});
+    }
+    return entries;
+}
+
+// Where a name lands relative to the installation, or empty when it would
+// leave it.
+fs::path Landing(const std::string& name) {
+    std::string path = name;
+    for (char& ch : path) {
+        if (ch == '\\') ch = '/';
+    }
+    fs::path normal = fs::path(path).lexically_normal();
+    if (normal.is_absolute() || normal.has_root_name() || normal.empty()) return {};
+    if (*normal.begin() == "..") return {};
+    return normal;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::int32_t count = 0;
+    const std::vector<Entry> entries = ReadEntries(data, size, count);
+    for (const Entry& entry : entries) {
+        if (entry.declared > kLargestOutput) return 0;
+    }
+
+    const Scratch& scratch = TheScratch();
+    fs::current_path(scratch.root);
+    fs::remove_all(scratch.install);
+    fs::create_directory(scratch.install);
+    {
+        std::ofstream out(scratch.package, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+
+    g_produced.clear();
+    launcher::g_pfnUncompress = RecordingUncompress;
+    fs::current_path(scratch.install);
+    launcher::File package;
+    Check(package.Open(scratch.package.string(), launcher::File::Mode::kRead), "cannot open input");
+    const int result = launcher::ApplyPatchPackage(package);
+    fs::current_path(scratch.root);
+
+    // The decompressor is called once per entry, in order, so call k is entry k.
+    const std::size_t calls = g_produced.size();
+    Check(calls <= entries.size(), "decompressor called for an entry that cannot be read");
+    if (result == 1) {
+        Check(count <= 0 || calls == static_cast<std::size_t>(count),
+              "applied without decompressing every entry");
+    }
+    for (std::size_t k = 0; k < calls; ++k) {
+        Check(!Landing(entries[k].name).empty(), "a name that leaves the root was decompressed:",
+              entries[k].name);
+    }
+
+    // Entries known to be complete: all on success, else all before the last call.
+    const std::size_t complete = result == 1 ? calls : (calls > 0 ? calls - 1 : 0);
+    std::map<fs::path, long long> expected;
+    for (std::size_t k = 0; k < complete; ++k) {
+        Check(g_produced[k] >= 0, "went on after a failed decompression");
+        expected[Landing(entries[k].name)] = g_produced[k];
+    }
+    for (const auto& [path, bytes] : expected) {
+        std::error_code ec;
+        const auto written = fs::file_size(scratch.install / path, ec);
+        Check(!ec && static_cast<long long>(written) == bytes,
+              "written size differs from the decompressor's for", path.string());
+    }
+
+    for (const auto& item : fs::directory_iterator(scratch.root)) {
+        Check(item.path() == scratch.install || item.path() == scratch.package,
+              "written outside the installation:", item.path().string());
+    }
+    for (const auto& item : fs::recursive_directory_iterator(scratch.install)) {
+        Check(item.path().filename().string().rfind(".launcher-part", 0) != 0,
+              "temporary file left behind:", item.path().string());
+    }
+    return 0;
+}

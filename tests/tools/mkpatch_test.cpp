@@ -1,0 +1,359 @@
+// mkpatch against real trees in a temporary directory; packages are applied
+// with the launcher's applier and the real decompressor library.
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "engine/version_records.h"
+#include "platform/library.h"
+#include "tests/support/fakes.h"
+#include "tools/mkpatch/mkpatch.h"
+#include "transfer/apply_patch_package.h"
+#include "transfer/decompressor.h"
+#include "transfer/package_format.h"
+
+namespace launcher {
+namespace {
+
+namespace fs = std::filesystem;
+using test::PatternBytes;
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Outcome Mkpatch(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    int status = mkpatch::Run(args, out, err);
+    return {status, out.str(), err.str()};
+}
+
+using Files = std::map<std::string, std::string>;
+
+class MkpatchTest : public test::TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        g_pfnUncompress = reinterpret_cast<UncompressFunction>(
+            LoadLibrarySymbol(std::string(LAUNCHER_BIN_DIR) + "/" +
+                                  SharedLibraryFileName(kDecompressorLibrary),
+                              kDecompressorEntry));
+        ASSERT_NE(g_pfnUncompress, nullptr);
+    }
+    void TearDown() override {
+        g_pfnUncompress = nullptr;
+        TempDirTest::TearDown();
+    }
+
+    static void MakeTree(const std::string& root, const Files& files) {
+        for (const auto& [path, content] : files) {
+            fs::create_directories((fs::path(root) / path).parent_path());
+            WriteFile(root + "/" + path, content);
+        }
+    }
+
+    static Files ReadTree(const std::string& root) {
+        Files files;
+        for (const auto& item : fs::recursive_directory_iterator(root)) {
+            if (item.is_regular_file()) {
+                files[item.path().lexically_relative(root).generic_string()] =
+                    ReadFile(item.path().string());
+            }
+        }
+        return files;
+    }
+
+    // Applies `package` inside `client` the way the launcher does.
+    static ApplyResult ApplyIn(const std::string& client, const std::string& package) {
+        const fs::path previous = fs::current_path();
+        const fs::path absolute = fs::absolute(package);
+        fs::create_directories(client);
+        fs::current_path(client);
+        File file;
+        ApplyResult result = ApplyResult::kLocalFailure;
+        if (file.Open(absolute.string(), File::Mode::kRead)) {
+            result = ApplyPatchPackageWithResult(file);
+        }
+        fs::current_path(previous);
+        return result;
+    }
+};
+
+const Files kVersion1 = {
+    {"readme.txt", "Welcome\r\n"},
+    {"empty.cfg", ""},
+    {"bin/game.bin", PatternBytes(300000, 1)},
+    {"data/maps/town.map", std::string(200000, 'm') + PatternBytes(1000, 2)},
+    {"data/maps/forest.map", PatternBytes(5000, 3)},
+    {"data/文字/说明.txt", "中文"},
+    {"with space/file name.txt", "spaces"},
+};
+
+TEST_F(MkpatchTest, BuildThenApplyGivesTheSameTree) {
+    MakeTree("v1", kVersion1);
+    Outcome built = Mkpatch({"build", "p.dat", "v1"});
+    ASSERT_EQ(built.status, mkpatch::kOk) << built.err;
+
+    Outcome verified = Mkpatch({"verify", "p.dat"});
+    EXPECT_EQ(verified.status, mkpatch::kOk) << verified.err;
+
+    // Stored names use backslashes, in a fixed order.
+    Outcome listed = Mkpatch({"list", "p.dat"});
+    EXPECT_EQ(listed.status, mkpatch::kOk);
+    EXPECT_NE(listed.out.find("data\\maps\\forest.map"), std::string::npos) << listed.out;
+    EXPECT_LT(listed.out.find("bin\\game.bin"), listed.out.find("readme.txt"));
+
+    EXPECT_EQ(ApplyIn("client", "p.dat"), ApplyResult::kApplied);
+    EXPECT_EQ(ReadTree("client"), kVersion1);
+
+    // The same tree always gives the same bytes.
+    ASSERT_EQ(Mkpatch({"build", "again.dat", "v1"}).status, mkpatch::kOk);
+    EXPECT_EQ(ReadFile("again.dat"), ReadFile("p.dat"));
+}
+
+TEST_F(MkpatchTest, DiffCarriesOnlyNewAndChangedFiles) {
+    Files version2 = kVersion1;
+    version2["readme.txt"] = "Welcome back\r\n";         // changed
+    version2["data/maps/cave.map"] = PatternBytes(7, 9);  // new
+    version2["bin/game.bin"][1000] ^= 1;                   // changed, same size
+    version2.erase("with space/file name.txt");           // removed
+    MakeTree("v1", kVersion1);
+    MakeTree("v2", version2);
+
+    Outcome diff = Mkpatch({"diff", "d.dat", "v1", "v2"});
+    ASSERT_EQ(diff.status, mkpatch::kOk) << diff.err;
+    EXPECT_NE(diff.out.find("1 new, 2 changed, 4 unchanged, 1 only in the old tree"),
+              std::string::npos)
+        << diff.out;
+    EXPECT_NE(diff.err.find("with space/file name.txt"), std::string::npos) << diff.err;
+    Outcome listed = Mkpatch({"list", "d.dat"});
+    EXPECT_NE(listed.out.find("3 entries"), std::string::npos) << listed.out;
+
+    // Packages cannot delete: the client keeps the removed file.
+    ASSERT_EQ(Mkpatch({"build", "p.dat", "v1"}).status, mkpatch::kOk);
+    ASSERT_EQ(ApplyIn("client", "p.dat"), ApplyResult::kApplied);
+    ASSERT_EQ(ApplyIn("client", "d.dat"), ApplyResult::kApplied);
+    Files expected = version2;
+    expected["with space/file name.txt"] = "spaces";
+    EXPECT_EQ(ReadTree("client"), expected);
+}
+
+TEST_F(MkpatchTest, DiffRefusesWhatNoClientCanApply) {
+    MakeTree("old", {{"a/inner", "1"}, {"b", "2"}});
+    MakeTree("new", {{"a", "now a file"}, {"b/inner", "now a directory"}});
+    Outcome diff = Mkpatch({"diff", "d.dat", "old", "new"});
+    EXPECT_EQ(diff.status, mkpatch::kFailed);
+    EXPECT_NE(diff.err.find("cannot replace it with a file"), std::string::npos) << diff.err;
+    EXPECT_NE(diff.err.find("cannot turn it into a directory"), std::string::npos) << diff.err;
+    EXPECT_FALSE(Exists("d.dat"));
+}
+
+TEST_F(MkpatchTest, BuildRefusesWhatThePackageCannotHold) {
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        std::vector<std::string> args;
+        const char* error;
+    };
+    const std::string deep = std::string(250, 'a') + "/" + std::string(250, 'b') + "/" +
+                             std::string(250, 'c') + "/" + std::string(250, 'd');
+    const std::vector<Case> cases = {
+        {"backslash in a file name", [] { MakeTree("in", {{"a\\b", "x"}}); },
+         {"build", "p.dat", "in"}, "backslash"},
+        {"colon in a file name", [] { MakeTree("in", {{"c:x", "x"}}); },
+         {"build", "p.dat", "in"}, "':'"},
+        {"name over 999 bytes", [&] { MakeTree("in", {{deep, "x"}}); },
+         {"build", "p.dat", "in"}, "at most 999"},
+        {"file of 4 GiB",
+         [] {
+             fs::create_directory("in");
+             WriteFile("in/huge", "");
+             fs::resize_file("in/huge", std::uintmax_t{1} << 32);  // sparse
+         },
+         {"build", "p.dat", "in"}, "4 GiB"},
+        {"missing directory", [] {}, {"build", "p.dat", "in"}, "not a directory"},
+        {"package inside the tree", [] { MakeTree("in", {{"x", "x"}}); },
+         {"build", "in/p.dat", "in"}, "contain itself"},
+        {"missing old tree", [] { MakeTree("in", {{"x", "x"}}); },
+         {"diff", "p.dat", "nothing", "in"}, "not a directory"},
+        {"missing package", [] {}, {"verify", "p.dat"}, "cannot open"},
+        {"missing package to list", [] {}, {"list", "p.dat"}, "cannot open"},
+    };
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.what);
+        fs::remove_all("in");
+        item.make();
+        Outcome outcome = Mkpatch(item.args);
+        EXPECT_EQ(outcome.status, mkpatch::kFailed);
+        EXPECT_NE(outcome.err.find(item.error), std::string::npos) << outcome.err;
+        EXPECT_FALSE(Exists("p.dat"));
+        EXPECT_FALSE(Exists("p.dat.part"));
+    }
+}
+
+TEST_F(MkpatchTest, VerifyPointsAtTheFirstProblem) {
+    MakeTree("in", {{"a.txt", std::string(1000, 'a')}, {"b.bin", PatternBytes(2000, 4)}});
+    ASSERT_EQ(Mkpatch({"build", "p.dat", "in"}).status, mkpatch::kOk);
+    const std::string good = ReadFile("p.dat");
+    // Entry 1 starts at byte 4: nameLength, "a.txt\0", two sizes, payload at 22.
+    const std::size_t secondEntry = 4 + 4 + 6 + 8 + GetUint32(
+        reinterpret_cast<const unsigned char*>(good.data()) + 18);
+    auto with = [&](std::size_t at, const std::string& bytes) {
+        std::string changed = good;
+        changed.replace(at, bytes.size(), bytes);
+        return changed;
+    };
+    auto field = [](std::uint32_t value) {
+        unsigned char bytes[4];
+        PutUint32(bytes, value);
+        return std::string(reinterpret_cast<char*>(bytes), 4);
+    };
+    struct Case {
+        const char* what;
+        std::string package;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {"payload cut short", good.substr(0, good.size() - 1),
+         "byte " + std::to_string(secondEntry + 4 + 6 + 8)},
+        {"payload bytes damaged", with(secondEntry + 4 + 6 + 8 + 10, "\xff\xff\xff\xff"),
+         "byte " + std::to_string(secondEntry + 18) + ": entry 2 'b.bin': the payload does not"},
+        {"size declared larger", with(14, field(1001)), "byte 22: entry 1 'a.txt': declares 1001"},
+        {"trailing bytes", good + "xyz", "3 bytes after the last entry"},
+        {"negative count", with(0, field(0xFFFFFFFFu)), "byte 0: negative entry count"},
+        {"refused name", with(8, std::string("..\\a\0", 5)), "byte 4: entry 1 '..\\a'"},
+        {"name without zero", with(8, "a.txtx"), "byte 8: name without its zero byte"},
+        {"short header", "\1\0", "entry count cut short"},
+    };
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.what);
+        WriteFile("bad.dat", item.package);
+        Outcome outcome = Mkpatch({"verify", "bad.dat"});
+        EXPECT_EQ(outcome.status, mkpatch::kFailed);
+        EXPECT_NE(outcome.err.find(item.error), std::string::npos) << outcome.err;
+    }
+}
+
+TEST_F(MkpatchTest, Usage) {
+    const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+        {{}, mkpatch::kBadUsage},
+        {{"frobnicate"}, mkpatch::kBadUsage},
+        {{"build", "only-one"}, mkpatch::kBadUsage},
+        {{"diff", "a", "b"}, mkpatch::kBadUsage},
+        {{"list"}, mkpatch::kBadUsage},
+        {{"serverlist", "--launcher", "1.1.6.0"}, mkpatch::kBadUsage},
+        {{"serverlist", "--launcher", "1.1.6.0", "--latest"}, mkpatch::kBadUsage},
+        {{"serverlist", "--launcher", "1.1.6.0", "--latest", "3", "--bogus", "x"},
+         mkpatch::kBadUsage},
+        {{"checklist"}, mkpatch::kBadUsage},
+        {{"--help"}, mkpatch::kOk},
+        {{"verify", "--help"}, mkpatch::kOk},
+    };
+    for (const auto& [args, status] : cases) {
+        Outcome outcome = Mkpatch(args);
+        EXPECT_EQ(outcome.status, status) << ::testing::PrintToString(args);
+        EXPECT_NE((outcome.out + outcome.err).find("usage: mkpatch"), std::string::npos);
+    }
+}
+
+// What serverlist writes, the engine reads back as meant.
+TEST_F(MkpatchTest, ServerListReadsBackThroughTheEngine) {
+    struct Case {
+        std::string version;
+        std::string latest;
+        std::string text;  // empty: refused
+    };
+    const std::vector<Case> cases = {
+        {"1.1.6.0", "6", "a-launcher=1.1.6.0\nb-patch=00006\n"},
+        {"1.1.6.0", "99999", "a-launcher=1.1.6.0\nb-patch=99999\n"},
+        {"2.0", "12", "2.0\n2.0-patch=00012\n"},
+        {"zz", "7", "zz\nzz-patch=00007\n"},
+        {"1.1.10.0", "6", ""},
+        {"1.1.6.0", "0", ""},
+        {"1.1.6.0", "100000", ""},
+        {"1.1.6.0", "-3", ""},
+        {"1.1.6.0", "x", ""},
+        {"1 1", "3", ""},
+    };
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.version + " " + item.latest);
+        Outcome outcome = Mkpatch({"serverlist", "--launcher", item.version, "--latest",
+                                   item.latest, "-o", "SERVERVER.INI"});
+        if (item.text.empty()) {
+            EXPECT_EQ(outcome.status, mkpatch::kFailed);
+            EXPECT_FALSE(Exists("SERVERVER.INI"));
+            continue;
+        }
+        ASSERT_EQ(outcome.status, mkpatch::kOk) << outcome.err;
+        const std::string text = ReadFile("SERVERVER.INI");
+        EXPECT_EQ(text, item.text);
+        ServerListEntries entries = ParseServerVersionList(text);
+        EXPECT_EQ(LastBytes(entries.first, 7), item.version);
+        EXPECT_EQ(AtoiLike(LastBytes(entries.second, 5)), std::stoi(item.latest));
+        Outcome checked = Mkpatch({"checklist", "--launcher", item.version, "SERVERVER.INI"});
+        EXPECT_EQ(checked.status, mkpatch::kOk) << checked.out;
+        EXPECT_NE(checked.out.find("is current and patches up to " + item.latest),
+                  std::string::npos)
+            << checked.out;
+        fs::remove("SERVERVER.INI");
+    }
+    // Without -o the list goes to standard output.
+    EXPECT_EQ(Mkpatch({"serverlist", "--launcher", "1.1.6.0", "--latest", "6"}).out,
+              "a-launcher=1.1.6.0\nb-patch=00006\n");
+}
+
+TEST_F(MkpatchTest, CheckListWarnsAboutListsThatMisread) {
+    struct Case {
+        const char* what;
+        std::string text;
+        int status;
+        std::vector<std::string> says;
+    };
+    const std::vector<Case> cases = {
+        {"sound list, CR LF", "a-launcher=1.1.6.0\r\nb-patch=00012\r\n", mkpatch::kOk,
+         {"launcher version: '1.1.6.0'", "latest patch:     12", "reads as written"}},
+        {"bare lines sort the wrong way", "1.1.6.0\n00012\n", mkpatch::kFailed,
+         {"launcher version: '00012'", "latest patch:     1 ('1.6.0'",
+          "'00012' sorts before '1.1.6.0'"}},
+        {"blank line", "a-launcher=1.1.6.0\n\nb-patch=00012\n", mkpatch::kFailed,
+         {"line 2 is blank", "latest patch:     12"}},
+        {"third entry", "a-launcher=1.1.6.0\nb-patch=00012\nc-note=x\n", mkpatch::kFailed,
+         {"3. 'c-note=x'  ignored", "entries after the second are ignored"}},
+        {"one entry", "1.1.6.0\n", mkpatch::kFailed,
+         {"launcher and patch entry", "only one entry", "latest patch:     1"}},
+        {"version longer than 7 bytes", "a-launcher=1.1.10.0\nb-patch=00012\n", mkpatch::kFailed,
+         {"ends in '1.1.10.0' (8 bytes)", "'.1.10.0'"}},
+        {"launcher entry tail shorter than 7", "launcher=1.2\npatch=00012\n", mkpatch::kFailed,
+         {"launcher version: 'her=1.2'", "no launcher will ever match"}},
+        {"six-digit patch number", "a-launcher=1.1.6.0\nb-patch=123456\n", mkpatch::kFailed,
+         {"only its last 5 digits count: 23456"}},
+        {"duplicates and white space", "  a-launcher=1.1.6.0\t\nb-patch=00012\nb-patch=00012\n",
+         mkpatch::kOk, {"white space around 'a-launcher=1.1.6.0'", "line 3 repeats"}},
+        {"Ctrl-Z ends the text", "a-launcher=1.1.6.0\nb-patch=00012\n\x1a" "c\n", mkpatch::kOk,
+         {"Ctrl-Z", "2 entries"}},
+        {"empty list", "\n", mkpatch::kFailed, {"no entries"}},
+    };
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.what);
+        WriteFile("list.ini", item.text);
+        Outcome outcome = Mkpatch({"checklist", "list.ini"});
+        EXPECT_EQ(outcome.status, item.status) << outcome.out;
+        for (const auto& text : item.says) {
+            EXPECT_NE(outcome.out.find(text), std::string::npos) << text << "\n" << outcome.out;
+        }
+    }
+    Outcome missing = Mkpatch({"checklist", "absent.ini"});
+    EXPECT_EQ(missing.status, mkpatch::kFailed);
+    EXPECT_NE(missing.err.find("cannot read"), std::string::npos);
+    // A launcher of another version is told that it will update itself.
+    WriteFile("list.ini", "a-launcher=1.1.7.0\nb-patch=00012\n");
+    EXPECT_NE(Mkpatch({"checklist", "--launcher", "1.1.6.0", "list.ini"})
+                  .out.find("downloads the replacement launcher"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace launcher
