@@ -1,17 +1,25 @@
 #!/usr/bin/env bash
-# The demo: sets up the machine, builds, prepares a client directory and a
-# local patch server, and runs the launcher against it.
-#   scripts/demo.sh           run (the client directory is kept between runs)
-#   scripts/demo.sh --fresh   start again from an empty client directory
+# The demo: sets up the machine, builds, prepares a demo client and a local
+# patch server, and runs the launcher against it.
+#   scripts/demo.sh                the launcher window when there is a display,
+#                                  LauncherCli --start-game otherwise
+#   scripts/demo.sh --fresh        start again from an empty client directory
+#   scripts/demo.sh --self-update  the server announces launcher 1.1.7.0 and
+#                                  serves it; the launcher replaces itself first
+#   scripts/demo.sh --cli          the console front end even with a display
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 fresh=0
+self_update=0
+force_cli=0
 for arg in "$@"; do
   case "$arg" in
     --fresh) fresh=1 ;;
-    -h|--help) sed -n '2,5p' "$0"; exit 0 ;;
+    --self-update) self_update=1; fresh=1 ;;
+    --cli) force_cli=1 ;;
+    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
     *) echo "demo: unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -22,25 +30,64 @@ cmake --build --preset default -j "$(nproc)"
 bin="$root/build/default/bin"
 
 run="$root/demo-run"
-server_dir="$run/server"
-client_dir="$run/client"
-[ "$fresh" = 1 ] && rm -rf "$client_dir"
-mkdir -p "$server_dir/corvatheon_version/corvatheon2_online" "$client_dir"
+client="$run/client"
+server="$run/server"
+launcher_version=1.1.6.0
+[ "$self_update" = 1 ] && launcher_version=1.1.7.0
 
-# The version list: launcher 1.1.6.0 (the one just built), latest patch 1.
-printf 'a-launcher=1.1.6.0\r\nb-patch=00001\r\n' \
-  > "$server_dir/corvatheon_version/corvatheon2_online/SERVERVER.INI"
+# Server files: rebuilt when missing or when the announced launcher changes.
+if [ ! -f "$run/.prepared-$launcher_version" ]; then
+  rm -f "$run"/.prepared-*
+  DEMO_LAUNCHER_VERSION=$launcher_version demo/prepare.sh "$bin" "$run"
+  touch "$run/.prepared-$launcher_version"
+fi
+rm -f "$server/corvatheon_version/corvatheon2_online/Launcher.exe_"
 
-"$bin/patch-server" --port 8642 "$server_dir" > "$run/server.log" 2>&1 &
+use_window=0
+if [ "$force_cli" = 0 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$bin/Launcher" ]; then
+  use_window=1
+fi
+if [ "$self_update" = 1 ]; then
+  next="$bin/LauncherCliNext"
+  [ "$use_window" = 1 ] && next="$bin/LauncherNext"
+  cp "$next" "$server/corvatheon_version/corvatheon2_online/Launcher.exe_"
+fi
+
+# The client directory is the installation: the launcher, its library, the
+# updater and the game live in it.
+[ "$fresh" = 1 ] && rm -rf "$client"
+mkdir -p "$client"
+for program in LauncherCli UpDateLauncher libTarnwellCompress.so; do
+  cp "$bin/$program" "$client/"
+done
+[ -x "$bin/Launcher" ] && cp "$bin/Launcher" "$client/"
+cp "$bin/demo-game" "$client/Corvatheon2.exe"
+
+"$bin/patch-server" --port 8642 "$server" > "$run/server.log" 2>&1 &
 server_pid=$!
 trap 'kill $server_pid 2>/dev/null || true' EXIT
 sleep 0.5
+kill -0 "$server_pid" 2>/dev/null || { cat "$run/server.log"; echo "demo: the patch server did not start (is port 8642 in use?)" >&2; exit 1; }
 
-echo "== Running LauncherCli in $client_dir (server log: $run/server.log)"
-cd "$client_dir"
+cd "$client"
+echo "== Client directory: $client (patch $(cat PRESENTVERSION.DAT 2>/dev/null || echo none))"
+echo "== Patch server: http://127.0.0.1:8642/ (log: $run/server.log)"
 set +e
-"$bin/LauncherCli"
-status=$?
+if [ "$use_window" = 1 ]; then
+  ./Launcher
+  status=$?
+  # After a self-update the updater runs the new launcher; wait for it to end.
+  while pgrep -x Launcher >/dev/null 2>&1; do sleep 1; done
+else
+  ./LauncherCli --start-game
+  status=$?
+  if [ "$status" = 3 ]; then
+    echo "== Handing over to UpDateLauncher, as the window launcher does"
+    ./UpDateLauncher --target LauncherCli --no-start && ./LauncherCli --version && ./LauncherCli --start-game
+    status=$?
+  fi
+fi
 set -e
-echo "== LauncherCli exit status: $status; PRESENTVERSION.DAT: $(cat PRESENTVERSION.DAT 2>/dev/null || echo none)"
+sleep 0.5
+echo "== Exit status $status; the client is at patch $(cat PRESENTVERSION.DAT 2>/dev/null || echo none)"
 exit $status
