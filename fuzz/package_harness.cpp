@@ -15,6 +15,7 @@
 
 #include "transfer/apply_patch_package.h"
 #include "transfer/decompressor.h"
+#include "transfer/package_format.h"
 
 namespace {
 
@@ -168,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               "written outside the installation:", item.path().string());
     }
     for (const auto& item : fs::recursive_directory_iterator(scratch.install)) {
-        Check(item.path().filename().string().rfind(".launcher-part", 0) != 0,
+        Check(item.path().filename() != launcher::kTemporaryFileName,
               "temporary file left behind:", item.path().string());
     }
     return 0;

@@ -11,10 +11,6 @@ namespace launcher {
 
 namespace {
 
-// One fixed name per directory: a crash leaves at most one leftover there, and
-// the next write into that directory reuses it.
-constexpr const char* kTemporaryName = ".launcher-part";
-
 // Plain new[] leaves the block uninitialised; zeroing hundreds of megabytes
 // only to overwrite them costs as much as the decompression.
 std::unique_ptr<unsigned char[]> TakeBlock(std::uint32_t size) {
@@ -93,12 +89,12 @@ private:
 
 }  // namespace
 
+// One fixed name per directory, which no entry may use: a crash leaves at most
+// one leftover there, and the next write into that directory reuses it.
 std::string TemporaryPathFor(const std::string& path) {
     std::size_t slash = path.rfind(kPathSeparator);
-    std::string directory = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    std::string fileName = slash == std::string::npos ? path : path.substr(slash + 1);
-    // The one entry that could be named like the temporary file gets another.
-    return directory + kTemporaryName + (fileName == kTemporaryName ? "~" : "");
+    return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
+           kTemporaryFileName;
 }
 
 int ExtractPackageEntry(const std::string& name, const unsigned char* payload,

@@ -31,6 +31,7 @@ const char* UnsafeReason(std::string_view name) {
         std::string_view part =
             name.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
         if (part == "..") return "name has a '..' part";
+        if (part == kTemporaryFileName) return "name uses the applier's temporary file name";
         if (end == std::string_view::npos) {
             if (part.empty() || part == ".") return "name does not end in a file name";
             return nullptr;

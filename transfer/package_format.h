@@ -23,6 +23,8 @@ namespace launcher {
 inline constexpr std::uint32_t kMaxNameLength = 1000;  // the stored field, zero byte included
 inline constexpr std::size_t kMaxNameBytes = kMaxNameLength - 1;
 inline constexpr char kPackageSeparator = '\\';
+// The applier's temporary file in each directory; no entry may use the name.
+inline constexpr const char* kTemporaryFileName = ".launcher-part";
 // Bytes of the fixed fields around a name: nameLength before it, the two sizes after it.
 inline constexpr std::size_t kEntryFixedBytes = 12;
 
@@ -45,7 +47,8 @@ std::string CheckStorableName(std::string_view name);
 // The launcher writes only below its current directory: it refuses empty names,
 // absolute names (leading '\' or '/'), drive prefixes and any ':', '..'
 // components, '/' (not a separator in packages, so it would be ambiguous here),
-// and names whose last part is empty (they would name a directory).
+// names whose last part is empty (they would name a directory), and names with
+// a part equal to the applier's temporary file name.
 bool IsSafeEntryName(std::string_view name);
 // The stored name with the platform's separator.
 std::string ToLocalPath(std::string_view name);

@@ -186,7 +186,8 @@ TEST_F(ApplyPatchPackageTest, Table) {
 TEST_F(ApplyPatchPackageTest, RefusedNames) {
     for (const char* name : {"\\abs.txt", "/abs.txt", "\\\\server\\share\\x", "C:evil.txt",
                              "C:\\evil.txt", "a:b", "..\\evil.txt", "a\\..\\..\\evil.txt",
-                             "a\\..", "..", "sub/evil.txt", "../evil.txt", "a\\", "a\\."}) {
+                             "a\\..", "..", "sub/evil.txt", "../evil.txt", "a\\", "a\\.",
+                             ".launcher-part", "d\\.launcher-part\\x"}) {
         SCOPED_TRACE(name);
         std::string problem;
         EXPECT_EQ(Apply(Count(2) + Entry("first", "1") + Entry(name, "evil"), &problem),
