@@ -28,7 +28,7 @@ for package in one nested mixed diff; do
   "$mkpatch" verify "$package.dat" >/dev/null
 done
 
-rm -f "$corpus"/*
+# Inputs that the fuzzer found are kept beside these.
 cp one.dat nested.dat mixed.dat diff.dat "$corpus"/
 head -c 30 nested.dat >"$corpus/nested-cut.dat"
 { cat one.dat; printf 'trailing'; } >"$corpus/one-trailing.dat"
