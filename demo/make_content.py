@@ -70,8 +70,8 @@ def evolve(rng, files, version):
         big[1_000_000:1_400_000] = data(rng, 400_000)
         files["data/packs/world.pak"] = bytes(big)
     if version == 5:
-        files.pop("data/ui/skin7.bin", None)
-        files["config/empty.cfg"] = ""
+        # Packages cannot delete files: a retired one is emptied instead.
+        files["data/ui/skin7.bin"] = b""
     return files
 
 

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "platform/files.h"
 #include "platform/single_instance.h"
 #include "tests/support/fakes.h"
 #include "tests/support/test_http_server.h"
@@ -26,7 +27,7 @@ struct CommandResult {
     std::string output;
 };
 
-CommandResult Run(const std::string& command) {
+CommandResult RunCommand(const std::string& command) {
     CommandResult result;
     FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
     if (!pipe) return result;
@@ -66,7 +67,7 @@ class UpdaterTest : public TempDirTest {};
 TEST_F(UpdaterTest, SelfUpdateRoundTrip) {
     Install(Bin("LauncherCli"), "Launcher");
     Install(Bin("libTarnwellCompress.so"), "libTarnwellCompress.so");
-    ASSERT_EQ(Run("./Launcher --version").output, "LauncherCli 1.1.6.0\n");
+    ASSERT_EQ(RunCommand("./Launcher --version").output, "LauncherCli 1.1.6.0\n");
 
     TestHttpServer server;
     const std::string next = ReadFile(Bin("LauncherCliNext"));
@@ -92,17 +93,17 @@ TEST_F(UpdaterTest, SelfUpdateRoundTrip) {
         " --version-host " + server.Origin() + " --download-host " + server.Origin();
 
     // The old launcher finds a newer one announced and downloads it.
-    CommandResult first = Run("./Launcher" + hosts);
+    CommandResult first = RunCommand("./Launcher" + hosts);
     EXPECT_EQ(first.status, 3) << first.output;
     ASSERT_EQ(ReadFile("Launcher.exe_"), next);
 
     UpdaterResult swap = UpdateLauncher(Options(), NoSleep);
     ASSERT_TRUE(swap.ok) << swap.message;
     EXPECT_FALSE(Exists("Launcher.exe_"));
-    EXPECT_EQ(Run("./Launcher --version").output, "LauncherCli 1.1.7.0\n");
+    EXPECT_EQ(RunCommand("./Launcher --version").output, "LauncherCli 1.1.7.0\n");
 
     // The new launcher is current and goes on to patch.
-    CommandResult second = Run("./Launcher" + hosts);
+    CommandResult second = RunCommand("./Launcher" + hosts);
     EXPECT_EQ(second.status, 0) << second.output;
     EXPECT_EQ(ReadFile("PRESENTVERSION.DAT"), "00002");
     EXPECT_EQ(ReadFile("hello.txt"), content);
@@ -151,7 +152,7 @@ TEST_F(UpdaterTest, EveryFailureLeavesTheOldLauncherWorking) {
         EXPECT_FALSE(result.ok);
         EXPECT_NE(result.message.find(c.messagePart), std::string::npos) << result.message;
         EXPECT_EQ(ReadFile("Launcher"), old);
-        EXPECT_EQ(Run("./Launcher").output, "old\n");
+        EXPECT_EQ(RunCommand("./Launcher").output, "old\n");
     }
 }
 
