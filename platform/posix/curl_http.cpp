@@ -307,7 +307,11 @@ void CurlRequest::HeaderLine(std::string_view line) {
     }
     if (line.empty()) {
         // Interim (1xx) answers and redirects that curl follows are not final.
-        if (status_ >= 200 && !(status_ / 100 == 3 && hasLocation_)) FinishHead();
+        if (status_ / 100 == 3 && hasLocation_) {
+            connected_ = false;  // the next hop may have to connect first
+        } else if (status_ >= 200) {
+            FinishHead();
+        }
         return;
     }
     auto colon = line.find(':');

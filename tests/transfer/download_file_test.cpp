@@ -124,64 +124,52 @@ TEST_F(DownloadFileTest, SendsTheExactMessagesForA2500ByteFile) {
     EXPECT_EQ(owner_.Calls(), expected);
 }
 
+std::string Remote() { return PatternBytes(1000, 3); }
+std::string RemoteHead(std::size_t bytes) { return Remote().substr(0, bytes); }
+const std::string kHead1000 = Head("200 OK", "Content-Length: 1000\r\n");
+constexpr long kAbsent = -1;
+
 // One misbehaving answer to the first attempt; an honest server for the next.
 struct FaultCase {
     const char* name;
-    std::optional<std::string> local;  // content of the local file before
-    std::function<TestHttpServer::Handler(const std::string& content)> answer;
+    std::optional<std::string> local;  // the local file before
+    TestHttpServer::Handler answer;
     int result;
-    std::string fileAfter;  // "<absent>" when no file may exist
-    bool nextCompletes;
+    long kept;  // the local file afterwards holds this much of the remote one
+    bool retry = true;
 };
 
 void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
-std::string Remote() { return PatternBytes(1000, 3); }
-
-TestHttpServer::Handler Honest(const std::string& content) {
-    return [content](const HttpRequestRecord& request, RawConnection& connection) {
-        connection.Send(TestHttpServer::HonestResponse(request, content));
-    };
-}
-
-TestHttpServer::Handler CutAfter(std::size_t bytes) {
-    return [bytes](const HttpRequestRecord& request, RawConnection& connection) {
-        connection.Send(TestHttpServer::HonestResponse(request, Remote()).substr(0, bytes));
-    };
-}
-
-TestHttpServer::Handler BodyCutAt(std::size_t bodyBytes) {
-    return [bodyBytes](const HttpRequestRecord&, RawConnection& connection) {
-        connection.Send(Head("200 OK", "Content-Length: 1000\r\n") + Remote().substr(0, bodyBytes));
+TestHttpServer::Handler Honest() {
+    return [](const HttpRequestRecord& request, RawConnection& connection) {
+        connection.Send(TestHttpServer::HonestResponse(request, Remote()));
     };
 }
 
 TestHttpServer::Handler PartialWith(std::string contentRange) {
-    return [contentRange](const HttpRequestRecord&, RawConnection& connection) {
-        std::string head = "Content-Length: 700\r\n";
-        if (!contentRange.empty()) head += "Content-Range: " + contentRange + "\r\n";
-        connection.Send(Head("206 Partial Content", head) + Remote().substr(300));
-    };
+    std::string head = "Content-Length: 700\r\n";
+    if (!contentRange.empty()) head += "Content-Range: " + contentRange + "\r\n";
+    return Raw(Head("206 Partial Content", head) + Remote().substr(300));
 }
 
 class DownloadFaultTest : public DownloadFileTest,
                           public ::testing::WithParamInterface<FaultCase> {};
 
-TEST_P(DownloadFaultTest, EndsWithTheExpectedFileAndTheNextAttemptCompletes) {
+TEST_P(DownloadFaultTest, KeepsWhatArrivedAndTheNextAttemptCompletes) {
     const FaultCase& c = GetParam();
     const std::string content = Remote();
     if (c.local) WriteFile(kLocal, *c.local);
-    server_.Handle("/f", c.answer(content));
+    server_.Handle("/f", c.answer);
 
     EXPECT_EQ(Fetch(), c.result);
-    if (c.fileAfter == "<absent>") {
+    if (c.kept == kAbsent) {
         EXPECT_FALSE(Exists(kLocal));
     } else {
-        EXPECT_EQ(ReadFile(kLocal), c.fileAfter);
+        EXPECT_EQ(ReadFile(kLocal), RemoteHead(static_cast<std::size_t>(c.kept)));
     }
-    if (!c.nextCompletes) return;
+    if (!c.retry) return;
 
-    const auto kept = c.fileAfter == "<absent>" ? 0 : c.fileAfter.size();
     server_.ServeFile("/f", content);
     server_.ClearRequests();
     EXPECT_EQ(Fetch(), 1);
@@ -189,64 +177,42 @@ TEST_P(DownloadFaultTest, EndsWithTheExpectedFileAndTheNextAttemptCompletes) {
     auto requests = server_.RequestsFor("/f");
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].Header("range"),
-              kept > 0 && kept < content.size() ? "bytes=" + std::to_string(kept) + "-" : "");
+              c.kept > 0 ? "bytes=" + std::to_string(c.kept) + "-" : "");
 }
-
-const std::string kHead1000 = Head("200 OK", "Content-Length: 1000\r\n");
 
 INSTANTIATE_TEST_SUITE_P(
     ServerBehaviours, DownloadFaultTest,
     ::testing::Values(
         FaultCase{"NotFoundLeavesAnEmptyNewFile", std::nullopt,
-                  [](const std::string&) { return Raw(Head("404 Not Found", "Content-Length: 3\r\n") + "no!"); },
-                  0, "", true},
-        FaultCase{"ServerErrorKeepsThePartialFile", Remote().substr(0, 300),
-                  [](const std::string&) { return Raw(Head("503 Busy", "Content-Length: 0\r\n")); },
-                  0, Remote().substr(0, 300), true},
-        FaultCase{"NoContentLength", std::nullopt,
-                  [](const std::string& c) { return Raw(Head("200 OK", "") + c); }, 0, "", true},
-        FaultCase{"ZeroContentLength", std::nullopt,
-                  [](const std::string&) { return Raw(Head("200 OK", "Content-Length: 0\r\n")); },
-                  0, "", true},
-        FaultCase{"DropBeforeTheHead", std::nullopt, [](const std::string&) { return CutAfter(10); },
-                  0, "<absent>", true},
-        FaultCase{"DropAtBody0", std::nullopt, [](const std::string&) { return BodyCutAt(0); }, 0,
-                  "", true},
-        FaultCase{"DropAtBody1", std::nullopt, [](const std::string&) { return BodyCutAt(1); }, 0,
-                  Remote().substr(0, 1), true},
-        FaultCase{"DropAtBody600", std::nullopt, [](const std::string&) { return BodyCutAt(600); },
-                  0, Remote().substr(0, 600), true},
-        FaultCase{"DropAtBody999", std::nullopt, [](const std::string&) { return BodyCutAt(999); },
-                  0, Remote().substr(0, 999), true},
-        FaultCase{"LocalLongerThanRemoteIsEmptied", PatternBytes(1200, 9), Honest, 0, "", true},
-        FaultCase{"ServerIgnoresTheRange", Remote().substr(0, 300),
-                  [](const std::string& c) { return Raw(kHead1000 + c); }, 1, Remote(), false},
-        FaultCase{"CompleteFileAndTheRangeIgnored", Remote(),
-                  [](const std::string& c) { return Raw(kHead1000 + c); }, 1, Remote(), false},
-        FaultCase{"PartialAtTheWrongOffset", Remote().substr(0, 300),
-                  [](const std::string&) { return PartialWith("bytes 0-699/1000"); }, 0,
-                  Remote().substr(0, 300), true},
-        FaultCase{"PartialWithoutContentRange", Remote().substr(0, 300),
-                  [](const std::string&) { return PartialWith(""); }, 0, Remote().substr(0, 300),
-                  true},
-        FaultCase{"GarbledContentRange", Remote().substr(0, 300),
-                  [](const std::string&) { return PartialWith("bytes 300-999/lots"); }, 0,
-                  Remote().substr(0, 300), true},
-        FaultCase{"ContentRangeEndingBeforeItStarts", Remote().substr(0, 300),
-                  [](const std::string&) { return PartialWith("bytes 300-200/1000"); }, 0,
-                  Remote().substr(0, 300), true},
-        FaultCase{"UnsatisfiableRangeBeforeTheEnd", Remote().substr(0, 300),
-                  [](const std::string&) {
-                      return Raw(Head("416 Range Not Satisfiable", "Content-Range: bytes */1000\r\n"));
-                  },
-                  0, Remote().substr(0, 300), true},
-        FaultCase{"StallAfterTheHead", std::nullopt,
-                  [](const std::string&) { return Raw(kHead1000, 30000); }, 0, "", true},
-        FaultCase{"StallMidBody", std::nullopt,
-                  [](const std::string& c) { return Raw(kHead1000 + c.substr(0, 500), 30000); }, 0,
-                  Remote().substr(0, 500), true},
-        FaultCase{"SilentAfterAccepting", std::nullopt,
-                  [](const std::string&) { return Raw("", 30000); }, 0, "<absent>", true}),
+                  Raw(Head("404 Not Found", "Content-Length: 3\r\n") + "no!"), 0, 0},
+        FaultCase{"ServerErrorKeepsThePartialFile", RemoteHead(300),
+                  Raw(Head("503 Busy", "Content-Length: 0\r\n")), 0, 300},
+        FaultCase{"NoContentLength", std::nullopt, Raw(Head("200 OK", "") + Remote()), 0, 0},
+        FaultCase{"ZeroContentLength", std::nullopt, Raw(Head("200 OK", "Content-Length: 0\r\n")),
+                  0, 0},
+        FaultCase{"DropInTheHead", std::nullopt, Raw(kHead1000.substr(0, 10)), 0, kAbsent},
+        FaultCase{"DropAtBody0", std::nullopt, Raw(kHead1000), 0, 0},
+        FaultCase{"DropAtBody1", std::nullopt, Raw(kHead1000 + RemoteHead(1)), 0, 1},
+        FaultCase{"DropAtBody600", std::nullopt, Raw(kHead1000 + RemoteHead(600)), 0, 600},
+        FaultCase{"DropAtBody999", std::nullopt, Raw(kHead1000 + RemoteHead(999)), 0, 999},
+        FaultCase{"LocalLongerThanRemoteIsEmptied", PatternBytes(1200, 9), Honest(), 0, 0},
+        FaultCase{"ServerIgnoresTheRange", RemoteHead(300), Raw(kHead1000 + Remote()), 1, 1000,
+                  false},
+        FaultCase{"CompleteAndTheRangeIgnored", Remote(), Raw(kHead1000 + Remote()), 1, 1000,
+                  false},
+        FaultCase{"PartialAtTheWrongOffset", RemoteHead(300), PartialWith("bytes 0-699/1000"), 0,
+                  300},
+        FaultCase{"PartialWithoutContentRange", RemoteHead(300), PartialWith(""), 0, 300},
+        FaultCase{"GarbledContentRange", RemoteHead(300), PartialWith("bytes 300-999/lots"), 0,
+                  300},
+        FaultCase{"ContentRangeEndingBeforeItStarts", RemoteHead(300),
+                  PartialWith("bytes 300-200/1000"), 0, 300},
+        FaultCase{"UnsatisfiableBeforeTheEnd", RemoteHead(300),
+                  Raw(Head("416 Range Not Satisfiable", "Content-Range: bytes */1000\r\n")), 0,
+                  300},
+        FaultCase{"StallAfterTheHead", std::nullopt, Raw(kHead1000, 30000), 0, 0},
+        FaultCase{"StallMidBody", std::nullopt, Raw(kHead1000 + RemoteHead(500), 30000), 0, 500},
+        FaultCase{"SilentAfterAccepting", std::nullopt, Raw("", 30000), 0, kAbsent}),
     [](const ::testing::TestParamInfo<FaultCase>& param) { return std::string(param.param.name); });
 
 TEST_F(DownloadFileTest, FollowsARedirectAndCarriesTheRangeAlong) {
