@@ -43,8 +43,8 @@ bool IEquals(std::string_view a, std::string_view b) {
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' ||
-                          s.back() == '\n'))
+    while (!s.empty() &&
+           (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
         s.remove_suffix(1);
     return s;
 }
@@ -204,10 +204,12 @@ bool CurlRequest::Start(std::uint32_t offset) {
     CURL* easy = transfer_->easy();
     curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
     curl_easy_setopt(easy, CURLOPT_USERAGENT, settings_.userAgent.c_str());
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings_.connectTimeoutMs));
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(settings_.connectTimeoutMs));
     if (settings_.lowSpeedBytes > 0 && settings_.lowSpeedSeconds > 0) {
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(settings_.lowSpeedBytes));
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(settings_.lowSpeedSeconds));
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME,
+                         static_cast<long>(settings_.lowSpeedSeconds));
     }
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
@@ -249,8 +251,9 @@ bool CurlRequest::QueryStatusCode(int& status) {
 
 std::uint32_t CurlRequest::QueryContentLength() {
     // A length beyond 32 bits cannot be handled by the caller; it reads as none.
-    return length_ <= std::numeric_limits<std::uint32_t>::max() ? static_cast<std::uint32_t>(length_)
-                                                               : 0;
+    return length_ <= std::numeric_limits<std::uint32_t>::max()
+               ? static_cast<std::uint32_t>(length_)
+               : 0;
 }
 
 bool CurlRequest::Read(char* buffer, std::size_t capacity, std::size_t& delivered) {

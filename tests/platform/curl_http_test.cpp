@@ -27,7 +27,8 @@ bool ReadAll(HttpRequest& request, std::string& out, std::size_t block = 1024) {
 
 class CurlHttpTest : public ::testing::Test {
 protected:
-    std::unique_ptr<HttpRequest> Open(std::uint32_t expectedOffset, const std::string& path = "/f") {
+    std::unique_ptr<HttpRequest> Open(std::uint32_t expectedOffset,
+                                      const std::string& path = "/f") {
         auto session = OpenHttpSession(settings_, nullptr);
         return session ? session->OpenUrl(server_.Origin() + path, expectedOffset) : nullptr;
     }

@@ -214,9 +214,13 @@ TestHttpServer::TestHttpServer() : impl_(std::make_unique<Impl>()) {
     impl.acceptThread = std::thread([&impl] { impl.AcceptLoop(); });
 }
 
-TestHttpServer::~TestHttpServer() { impl_->Stop(); }
+TestHttpServer::~TestHttpServer() {
+    impl_->Stop();
+}
 
-int TestHttpServer::Port() const { return impl_->port; }
+int TestHttpServer::Port() const {
+    return impl_->port;
+}
 
 std::string TestHttpServer::Origin() const {
     return "http://127.0.0.1:" + std::to_string(impl_->port);
@@ -257,7 +261,9 @@ void TestHttpServer::ClearRequests() {
     impl_->requests.clear();
 }
 
-void TestHttpServer::Stop() { impl_->Stop(); }
+void TestHttpServer::Stop() {
+    impl_->Stop();
+}
 
 std::string TestHttpServer::HonestResponse(const HttpRequestRecord& request,
                                            const std::string& content) {
@@ -276,9 +282,9 @@ std::string TestHttpServer::HonestResponse(const HttpRequestRecord& request,
             std::string lastText = spec.substr(dash + 1);
             if (lastText.empty() || (ParseUnsigned(lastText, l) && l >= f)) {
                 if (f >= size) {
-                    return Head("416 Range Not Satisfiable",
-                                "Content-Range: bytes */" + std::to_string(size) +
-                                    "\r\nContent-Length: 0\r\n");
+                    return Head("416 Range Not Satisfiable", "Content-Range: bytes */" +
+                                                                 std::to_string(size) +
+                                                                 "\r\nContent-Length: 0\r\n");
                 }
                 ranged = true;
                 first = f;

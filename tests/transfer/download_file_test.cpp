@@ -1,4 +1,6 @@
 // DownloadFile against a real HTTP server on 127.0.0.1, into real files.
+#include "transfer/download_file.h"
+
 #include <sys/resource.h>
 
 #include <chrono>
@@ -10,7 +12,6 @@
 #include "platform/stop_flag.h"
 #include "tests/support/fakes.h"
 #include "tests/support/test_http_server.h"
-#include "transfer/download_file.h"
 
 namespace launcher {
 namespace {
@@ -79,7 +80,7 @@ TEST_F(DownloadFileTest, NewAndContinuedFilesEndCompleteAndAskOnlyForTheMissingP
         const char* name;
         std::size_t remote;
         std::optional<std::size_t> local;  // bytes already present, none: no file
-        const char* range;                  // Range header of the one request
+        const char* range;                 // Range header of the one request
         std::size_t progressMessages;
     };
     const Case cases[] = {
@@ -124,8 +125,12 @@ TEST_F(DownloadFileTest, SendsTheExactMessagesForA2500ByteFile) {
     EXPECT_EQ(owner_.Calls(), expected);
 }
 
-std::string Remote() { return PatternBytes(1000, 3); }
-std::string RemoteHead(std::size_t bytes) { return Remote().substr(0, bytes); }
+std::string Remote() {
+    return PatternBytes(1000, 3);
+}
+std::string RemoteHead(std::size_t bytes) {
+    return Remote().substr(0, bytes);
+}
 const std::string kHead1000 = Head("200 OK", "Content-Length: 1000\r\n");
 constexpr long kAbsent = -1;
 
@@ -139,7 +144,9 @@ struct FaultCase {
     bool retry = true;
 };
 
-void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 TestHttpServer::Handler Honest() {
     return [](const HttpRequestRecord& request, RawConnection& connection) {
@@ -258,7 +265,8 @@ TEST_F(DownloadFileTest, StalledAndTricklingServersEndTheAttempt) {
     slowIsDead.lowSpeedSeconds = 1;
     const Case cases[] = {
         {"idle after the head, real time-out", real, Raw(kHead1000, 30000), 0},
-        {"idle mid-body, real time-out", real, Raw(kHead1000 + Remote().substr(0, 700), 30000), 700},
+        {"idle mid-body, real time-out", real, Raw(kHead1000 + Remote().substr(0, 700), 30000),
+         700},
         {"trickle", slowIsDead,
          [](const HttpRequestRecord&, RawConnection& connection) {
              connection.Send(kHead1000);
@@ -337,15 +345,15 @@ TEST(TotalBarTest, StepAndPosition) {
         int step, position;
     };
     const Case cases[] = {
-        {5, 1, 2, 100, 1000, 25, 25},      // N - B = 4, within the second file
-        {5, 1, 2, 1000, 1000, 25, 50},     // ... and at its end
-        {4, 1, 3, 10, 10, 33, 99},         // N - B = 3 never reaches 100
+        {5, 1, 2, 100, 1000, 25, 25},   // N - B = 4, within the second file
+        {5, 1, 2, 1000, 1000, 25, 50},  // ... and at its end
+        {4, 1, 3, 10, 10, 33, 99},      // N - B = 3 never reaches 100
         {4, 1, 1, 5, 10, 33, 0},
-        {151, 1, 50, 10, 10, 0, 0},        // N - B above 100: the bar stays at 0
-        {7, 7, 7, 5, 10, 100, 0},          // N == B
+        {151, 1, 50, 10, 10, 0, 0},  // N - B above 100: the bar stays at 0
+        {7, 7, 7, 5, 10, 100, 0},    // N == B
         {7, 7, 7, 10, 10, 100, 100},
-        {7, 7, 7, 10, 0, 100, 0},          // no length announced yet
-        {5, 1, 2, 2500, 1000, 25, 75},     // the quotient is not capped at 1
+        {7, 7, 7, 10, 0, 100, 0},       // no length announced yet
+        {5, 1, 2, 2500, 1000, 25, 75},  // the quotient is not capped at 1
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.latest << "/" << c.start << "/" << c.client << " "
