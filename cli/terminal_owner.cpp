@@ -69,28 +69,47 @@ void TerminalOwner::OnCancel() {
 }
 
 void TerminalOwner::OnProgress(std::uint32_t present, std::uint32_t announced) {
+    const std::uint32_t now = clock_.TickCount();
+    const bool newFile = announced != fileAnnounced_ || present < filePresent_;
+    if (newFile) {
+        // A new file (or a new attempt at one): measure from here.
+        fileAnnounced_ = announced;
+        fileStartBytes_ = present;
+        fileStartTick_ = now;
+    }
+    filePresent_ = present;
+    const bool complete = present == announced;
+
     if (bars_) {
-        const std::uint32_t now = clock_.TickCount();
-        if (present == announced || now - lastDraw_ > kRedrawIntervalMs || !lineOpen_) {
+        if (complete || now - lastDraw_ > kRedrawIntervalMs || !lineOpen_) {
             lastDraw_ = now;
             DrawBars(present, announced);
         }
-        if (present == announced) FinishLine();
-        return;
+    } else {
+        // Plain lines: the start of a file and every further quarter of it.
+        const int quarter =
+            announced ? static_cast<int>(std::uint64_t{present} * 4 / announced) : 4;
+        if (newFile) {
+            lastQuarter_ = quarter;
+            std::fprintf(out_, "download: %s of %s\n", FormatAmount(present).c_str(),
+                         FormatAmount(announced).c_str());
+        } else if (quarter > lastQuarter_) {
+            lastQuarter_ = quarter;
+            std::fprintf(out_, "download: %s of %s (%d%%), total %d%%\n",
+                         FormatAmount(present).c_str(), FormatAmount(announced).c_str(),
+                         quarter * 25, totalPosition_);
+        }
     }
-    // Plain lines: the start of a file and every further quarter of it.
-    const bool newFile = announced != lastAnnounced_ || present < lastPresent_;
-    lastPresent_ = present;
-    const int quarter = announced ? static_cast<int>(std::uint64_t{present} * 4 / announced) : 4;
-    if (newFile) {
-        lastAnnounced_ = announced;
-        lastQuarter_ = quarter;
-        std::fprintf(out_, "download: %s of %s\n", FormatAmount(present).c_str(),
-                     FormatAmount(announced).c_str());
-    } else if (quarter > lastQuarter_) {
-        lastQuarter_ = quarter;
-        std::fprintf(out_, "download: %s of %s (%d%%), total %d%%\n", FormatAmount(present).c_str(),
-                     FormatAmount(announced).c_str(), quarter * 25, totalPosition_);
+    if (complete && present > fileStartBytes_) ReportRate(now);
+}
+
+void TerminalOwner::ReportRate(std::uint32_t now) {
+    const double seconds = (now - fileStartTick_) / 1000.0;
+    const double megabytes = (filePresent_ - fileStartBytes_) / 1048576.0;
+    FinishLine();
+    if (seconds > 0) {
+        std::fprintf(out_, "download: %.1f MiB in %.2f s (%.1f MiB/s)\n", megabytes, seconds,
+                     megabytes / seconds);
     }
 }
 

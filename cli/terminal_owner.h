@@ -30,6 +30,7 @@ public:
 private:
     void OnProgress(std::uint32_t present, std::uint32_t announced);
     void DrawBars(std::uint32_t present, std::uint32_t announced);
+    void ReportRate(std::uint32_t now);
 
     std::FILE* out_;
     bool bars_;
@@ -38,10 +39,13 @@ private:
     std::uint32_t lastDraw_ = 0;
     bool lineOpen_ = false;
     int totalPosition_ = 0;
-    std::uint32_t lastAnnounced_ = 0;
-    std::uint32_t lastPresent_ = 0;
     int lastQuarter_ = -1;
     bool closeRequested_ = false;
+    // The file being measured for its transfer rate.
+    std::uint32_t fileAnnounced_ = 0;
+    std::uint32_t filePresent_ = 0;
+    std::uint32_t fileStartBytes_ = 0;
+    std::uint32_t fileStartTick_ = 0;
 };
 
 // "1234 kb" / "999 B" style amounts for the console.
