@@ -1,0 +1,31 @@
+// The news pane: an embedded web view navigated once. With LAUNCHER_WEBENGINE
+// it is a full browser view; without it (sanitizer builds) a plain HTML view
+// that fetches the page itself and shows its text and layout.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+namespace launcher::ui {
+
+class CExplorer1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit CExplorer1(QWidget* parent = nullptr);
+    ~CExplorer1() override;
+
+    void Navigate(const QString& url);
+    QString Url() const { return m_url; }
+    // The widget that shows the page.
+    QWidget* View() const { return m_view; }
+
+    // A web engine needs its sandbox off when the program runs as root; call
+    // before the application object is made.
+    static void PrepareProcess();
+
+private:
+    QWidget* m_view = nullptr;
+    QString m_url;
+};
+
+}  // namespace launcher::ui

@@ -1,0 +1,371 @@
+#include "ui/fore_dialog.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QUrl>
+#include <cstdio>
+
+#include "engine/engine_environment.h"
+#include "engine/game_command_line.h"
+#include "engine/globals.h"
+#include "engine/launcher_version.h"
+#include "engine/my_fun.h"
+#include "engine/startup.h"
+#include "platform/clock.h"
+#include "platform/process.h"
+#include "platform/single_instance.h"
+#include "platform/stop_flag.h"
+#include "ui/bitmap_button.h"
+#include "ui/dialog_template.h"
+#include "ui/explorer.h"
+#include "ui/game_set.h"
+#include "ui/owner_adapter.h"
+#include "ui/progress_ctrl.h"
+#include "ui/qt_message_boxes.h"
+#include "ui/resources.h"
+
+namespace launcher {
+
+using ui::CBitmapButton;
+using ui::CProgressCtrl;
+
+// Everything the worker uses, kept alive by the worker itself so that it
+// outlives the dialog when the worker is slow to end.
+struct CForeDialog::WorkerRun {
+    EngineEnvironment environment;
+    std::shared_ptr<ui::QtMessageBoxes> messageBoxes;
+    std::shared_ptr<ui::QtOwnerAdapter> owner;
+    // A second launcher is refused until the worker, too, has ended.
+    std::shared_ptr<SingleInstanceLock> instance;
+};
+
+std::string ReceivedText(std::uint32_t present) {
+    char text[128];
+    if (present < 1024)
+        std::snprintf(text, sizeof text, "%u ", present);
+    else
+        std::snprintf(text, sizeof text, "%u kb ", present >> 10);
+    return text;
+}
+
+std::string TotalText(std::uint32_t announced) {
+    char text[128];
+    if (announced < 1024)
+        std::snprintf(text, sizeof text, " / %u", announced);
+    else
+        std::snprintf(text, sizeof text, " / %u kb", announced >> 10);
+    return text;
+}
+
+namespace {
+
+// The statics have no background of their own: white text on the picture.
+// The amounts use a font whose Latin characters are exactly 6 pixels wide,
+// which the placing of the total amount after the received one relies on.
+void StyleStatic(QLabel* label, const ui::ControlTemplate& control) {
+    const bool amount = control.id == kIdStaticReceived || control.id == kIdStaticTotal ||
+                        control.id == kIdStaticNote;
+    QFont font(amount ? QStringLiteral("Noto Sans Mono CJK SC") : QStringLiteral("Noto Sans CJK SC"));
+    font.setPixelSize(12);
+    font.setStyleHint(amount ? QFont::Monospace : QFont::SansSerif);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, Qt::white);
+    label->setPalette(palette);
+    label->setAutoFillBackground(false);
+    label->setAttribute(Qt::WA_TranslucentBackground);
+    Qt::Alignment align = Qt::AlignTop;
+    switch (control.align) {
+        case ui::TextAlign::kLeft: align |= Qt::AlignLeft; break;
+        case ui::TextAlign::kCenter: align |= Qt::AlignHCenter; break;
+        case ui::TextAlign::kRight: align |= Qt::AlignRight; break;
+    }
+    label->setAlignment(align);
+    label->setTextFormat(Qt::PlainText);
+}
+
+}  // namespace
+
+CForeDialog::CForeDialog(QWidget* pParent, ForeDialogSettings settings)
+    : CForeDialogBase(kTemplateId, pParent),
+      m_settings(std::move(settings)),
+      m_clock(m_settings.tick ? *m_settings.tick : SystemClock()),
+      m_stop(std::make_shared<StopFlag>()) {
+    ui::InitLauncherResources();
+    m_hIcon = ui::LauncherIcon();
+    setWindowTitle(QString::fromUtf8(ui::MainDialogTemplate().caption));
+    CreateControls();
+}
+
+CForeDialog::~CForeDialog() {
+    StopWorker();
+    if (m_owner) m_owner->Detach();
+    if (m_worker.Started() && m_worker.JoinFor(ui::WorkerThread::kDefaultJoin) && m_run) {
+        // The worker is gone; leave no pointer to our run behind.
+        if (CMyFun::m_pEnvironment == &m_run->environment) CMyFun::m_pEnvironment = nullptr;
+        IEngineOwner* ours = m_owner.get();
+        CMyFun::m_pOwner.compare_exchange_strong(ours, nullptr);
+    }
+}
+
+void CForeDialog::CreateControls() {
+    const ui::DialogTemplate& t = ui::MainDialogTemplate();
+    const ui::PixelRect size = ui::MapDialogRect(0, 0, t.cx, t.cy, t.units);
+    resize(size.width, size.height);
+    for (const ui::ControlTemplate& control : t.controls) {
+        QWidget* widget = nullptr;
+        switch (control.kind) {
+            case ui::ControlKind::kBitmapButton: {
+                auto* button = new CBitmapButton(this);
+                button->setText(QString::fromUtf8(control.text));
+                widget = button;
+                break;
+            }
+            case ui::ControlKind::kProgress: widget = new CProgressCtrl(this); break;
+            case ui::ControlKind::kBrowser: widget = new ui::CExplorer1(this); break;
+            case ui::ControlKind::kStatic: {
+                auto* label = new QLabel(QString::fromUtf8(control.text), this);
+                StyleStatic(label, control);
+                widget = label;
+                break;
+            }
+            default: continue;  // not in this template
+        }
+        const ui::PixelRect r = t.Map(control);
+        widget->setGeometry(r.left, r.top, r.width, r.height);
+        widget->setVisible(control.visible);
+        if (control.id != ui::kNoId) m_items[control.id] = widget;
+    }
+
+    // The members the dialog works with (DDX_Control).
+    auto button = [this](int id) { return static_cast<CBitmapButton*>(m_items.at(id)); };
+    auto label = [this](int id) { return static_cast<QLabel*>(m_items.at(id)); };
+    m_wndBrowser = static_cast<ui::CExplorer1*>(m_items.at(kIdBrowser));
+    m_progressFile = static_cast<CProgressCtrl*>(m_items.at(kIdProgressFile));
+    m_progressTotal = static_cast<CProgressCtrl*>(m_items.at(kIdProgressTotal));
+    m_btnStart = button(kIdStart);
+    m_btnExit = button(kIdExit);
+    m_btnRegister = button(kIdRegister);
+    m_btnSettings = button(kIdSettings);
+    m_btnStartIdle = button(kIdStartIdle);
+    m_staticUpdating = label(kIdStaticUpdating);
+    m_staticDone = label(kIdStaticDone);
+    m_staticVersion = label(kIdStaticVersion);
+    m_staticReceived = label(kIdStaticReceived);
+    m_btnHome = button(kIdHome);
+    m_btnPay = button(kIdPay);
+    m_btnForum = button(kIdForum);
+    m_btnService = button(kIdService);
+
+    // The message map.
+    connect(m_btnStart, &QAbstractButton::clicked, this, &CForeDialog::OnStartGame);
+    connect(m_btnExit, &QAbstractButton::clicked, this, [this] { OnCancel(); });
+    connect(m_btnSettings, &QAbstractButton::clicked, this, &CForeDialog::OnSettings);
+    connect(m_btnRegister, &QAbstractButton::clicked, this, &CForeDialog::OnOpenLoginPage);
+    connect(m_btnHome, &QAbstractButton::clicked, this, &CForeDialog::OnOpenHomePage);
+    connect(m_btnPay, &QAbstractButton::clicked, this, &CForeDialog::OnOpenPaymentPage);
+    connect(m_btnForum, &QAbstractButton::clicked, this, &CForeDialog::OnOpenForumPage);
+    connect(m_btnService, &QAbstractButton::clicked, this, &CForeDialog::OnOpenServicePage);
+}
+
+QWidget* CForeDialog::GetDlgItem(int controlId) const {
+    auto it = m_items.find(controlId);
+    return it == m_items.end() ? nullptr : it->second;
+}
+
+bool CForeDialog::OnInitDialog() {
+    MakeKeyedLayer();
+
+    // One launcher at a time. A second one closes at once and starts nothing.
+    auto instance = std::make_shared<SingleInstanceLock>(m_settings.instanceName);
+    if (!instance->Acquired()) {
+        m_bSecondInstance = true;
+        OnOK();
+        return true;
+    }
+
+    window()->setWindowIcon(m_hIcon);
+
+    // The engine's surroundings exist before anything may want to report.
+    m_run = std::make_shared<WorkerRun>();
+    m_run->instance = std::move(instance);
+    m_run->messageBoxes = std::make_shared<ui::QtMessageBoxes>(m_stop);
+    m_owner = std::make_shared<ui::QtOwnerAdapter>(*this, m_stop);
+    m_run->owner = m_owner;
+    EngineEnvironment& environment = m_run->environment;
+    environment.deployment = m_settings.deployment;
+    environment.clock = &SystemClock();
+    environment.messageBoxes = m_run->messageBoxes.get();
+    environment.stop = m_stop;
+    environment.applicationName = QCoreApplication::applicationName().toStdString();
+    CMyFun::m_pEnvironment = &environment;
+
+    LoadDecompressor();
+    GetLauncherVersion();
+
+    m_strNewsUrl = QString::fromStdString(m_settings.deployment.newsHost) + QString::fromUtf8(kNewsPath);
+    m_wndBrowser->Navigate(m_strNewsUrl);
+
+    StartWorker();
+
+    // Faces and visibility. The worker's first calls wait for the event loop,
+    // so these always come before the engine shows anything.
+    for (const ui::ButtonFaces& faces : ui::MainDialogFaces()) {
+        auto* button = static_cast<CBitmapButton*>(m_items.at(faces.buttonId));
+        button->LoadBitmaps(faces.normal, faces.selected, faces.focused, faces.disabled);
+        if (faces.buttonId == kIdStart) m_btnStart->hide();
+    }
+    m_staticDone->hide();
+    m_staticVersion->hide();
+    return true;
+}
+
+void CForeDialog::StartWorker() {
+    auto run = m_run;
+    m_worker.Start([run] { UpdateThreadProc(run->owner.get()); });
+}
+
+void CForeDialog::StopWorker() {
+    // Never waits: the worker sees the flag at its next step, its transfer
+    // aborts, and every later call of it on this dialog does nothing.
+    if (m_owner)
+        m_owner->Stop();
+    else
+        m_stop->RequestStop();
+}
+
+void CForeDialog::OnCancel() {
+    StopWorker();
+    CloseParent();
+    QDialog::reject();
+}
+
+void CForeDialog::OnClose() {
+    StopWorker();
+    // As the dialog manager does: the close becomes a cancel command.
+    QMetaObject::invokeMethod(this, [this] { OnCancel(); }, Qt::QueuedConnection);
+}
+
+void CForeDialog::closeEvent(QCloseEvent* event) {
+    OnClose();
+    event->ignore();
+}
+
+void CForeDialog::keyPressEvent(QKeyEvent* event) {
+    // Enter is the dialog's OK command, which is the Start button's.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        OnStartGame();
+        return;
+    }
+    CForeDialogBase::keyPressEvent(event);
+}
+
+void CForeDialog::ShowControl(int controlId, int showCommand) {
+    if (QWidget* item = GetDlgItem(controlId)) item->setVisible(showCommand != kSwHide);
+}
+
+void CForeDialog::SetControlText(int controlId, const std::string& text) {
+    QWidget* item = GetDlgItem(controlId);
+    if (auto* label = qobject_cast<QLabel*>(item))
+        label->setText(QString::fromStdString(text));
+    else if (auto* button = qobject_cast<QAbstractButton*>(item))
+        button->setText(QString::fromStdString(text));
+}
+
+void CForeDialog::SendMessageTo(int controlId, unsigned message, std::uint32_t wParam,
+                                std::uint32_t lParam) {
+    if (message == kWmDownloadProgress) {
+        OnDownloadProgress(wParam, lParam);
+        return;
+    }
+    auto* bar = qobject_cast<CProgressCtrl*>(GetDlgItem(controlId));
+    if (!bar) return;
+    switch (message) {
+        case kPbmSetPos: bar->SetPos(wParam); break;
+        case kPbmSetRange32: bar->SetRange32(wParam, lParam); break;
+        case kPbmSetBkColor: bar->SetBkColor(lParam); break;
+        case kPbmSetBarColor: bar->SetBarColor(lParam); break;
+        default: break;
+    }
+}
+
+int CForeDialog::OnDownloadProgress(std::uint32_t wParam, std::uint32_t lParam) {
+    const std::uint32_t present = wParam;
+    const std::uint32_t announced = lParam;
+    const std::string received = ReceivedText(present);
+    const std::string total = TotalText(announced);
+
+    const std::uint32_t now = m_clock.TickCount();
+    // Unsigned: the difference stays right when the tick wraps.
+    if (static_cast<std::uint32_t>(now - m_dwLastProgressTick) > kRefreshMs || present == announced) {
+        m_staticReceived->setText(QString::fromStdString(received));
+        const int length = static_cast<int>(m_staticReceived->text().size());
+        QWidget* totalStatic = GetDlgItem(kIdStaticTotal);
+        if (length != m_nLastReceivedLength) {
+            const QRect r = m_staticReceived->geometry();
+            totalStatic->move(r.left() + kPixelsPerCharacter * length, r.top());
+            m_nLastReceivedLength = length;
+        }
+        if (announced != m_nLastProgressTotal) {
+            static_cast<QLabel*>(totalStatic)->setText(QString::fromStdString(total));
+            m_nLastProgressTotal = announced;
+        }
+        m_dwLastProgressTick = m_clock.TickCount();
+    }
+    m_progressFile->SetPos(present);
+    QWidget* note = GetDlgItem(kIdStaticNote);
+    if (note->isHidden()) note->show();
+    return 0;
+}
+
+void CForeDialog::Notice(const QString& text) {
+    // The application's own notices: the program's name as caption and the
+    // exclamation mark the framework adds to a plain OK box.
+    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text, QMessageBox::Ok,
+                    window());
+    box.exec();
+}
+
+void CForeDialog::OnStartGame() {
+    const int gate = g_nLaunchBlock;
+    if (gate == 1) {
+        Notice(QStringLiteral("版本不是最新，请更新后再进入游戏"));
+        return;
+    }
+    if (gate == 2) {
+        Notice(QStringLiteral("更新失败,请检测确认游戏服务器可以登录，且是最新版本"));
+        return;
+    }
+    if (gate != 0) return;
+    const std::string parameters = BuildGameCommandLine(g_bFullScreen, g_strResolution);
+    StopWorker();
+    CloseParent();
+    QDialog::reject();
+    // Last: the game starts once the launcher's windows are closed.
+    StartProgram(kGameProgram, {parameters});
+}
+
+void CForeDialog::OnSettings() {
+    CGameSet dialog;
+    dialog.exec();
+}
+
+void CForeDialog::OpenPage(const std::string& host, const char* path) {
+    QDesktopServices::openUrl(QUrl(QString::fromStdString(host) + QString::fromUtf8(path)));
+}
+
+void CForeDialog::OnOpenLoginPage() { OpenPage(m_settings.deployment.accountHost, "/login"); }
+void CForeDialog::OnOpenHomePage() { OpenPage(m_settings.deployment.gameSiteHost, "/"); }
+void CForeDialog::OnOpenPaymentPage() { OpenPage(m_settings.deployment.paymentHost, "/"); }
+void CForeDialog::OnOpenForumPage() {
+    OpenPage(m_settings.deployment.communityHost, "/forum-367-1.html");
+}
+void CForeDialog::OnOpenServicePage() {
+    OpenPage(m_settings.deployment.gameSiteHost, "/index.php?m=content&c=index&a=lists&catid=239");
+}
+
+}  // namespace launcher
