@@ -39,7 +39,12 @@ void TerminalOwner::ShowControl(int controlId, int showCommand) {
     switch (controlId) {
         case kIdStaticVersion: text = texts_[0]; break;
         case kIdStaticNote: text = texts_[1]; break;
-        case kIdStaticDone: line = "更新完成"; break;
+        case kIdStaticDone:
+            // Shown by the last patch and again by the finished state: say it once.
+            if (doneShown_) return;
+            doneShown_ = true;
+            line = "更新完成";
+            break;
         default: return;
     }
     if (line) text = line;

@@ -41,6 +41,7 @@ private:
     int totalPosition_ = 0;
     int lastQuarter_ = -1;
     bool closeRequested_ = false;
+    bool doneShown_ = false;
     // The file being measured for its transfer rate.
     std::uint32_t fileAnnounced_ = 0;
     std::uint32_t filePresent_ = 0;

@@ -89,6 +89,17 @@ std::optional<ContentRange> ParseContentRange(std::string_view s) {
     return range;
 }
 
+// The resource's length from a 416's Content-Range. Servers word the span
+// differently ("*", or an empty range such as "5000-4999"); only the total
+// after the slash matters here.
+std::optional<std::uint64_t> UnsatisfiedRangeTotal(std::string_view s) {
+    s = Trim(s);
+    if (s.size() < 6 || !IEquals(s.substr(0, 5), "bytes")) return std::nullopt;
+    auto slash = s.find('/');
+    if (slash == std::string_view::npos) return std::nullopt;
+    return ParseNumber(s.substr(slash + 1));
+}
+
 // The multi and easy handle of one transfer, released in the order curl wants.
 class Transfer {
 public:
@@ -354,10 +365,10 @@ void CurlRequest::FinishHead() {
         }
     } else if (status_ == 416) {
         // Asked from the very end (or beyond) of the resource: nothing to read.
-        auto range = contentRange_ ? ParseContentRange(*contentRange_) : std::nullopt;
-        if (range && !range->first && requestedOffset_ >= range->total) {
+        auto total = contentRange_ ? UnsatisfiedRangeTotal(*contentRange_) : std::nullopt;
+        if (total && requestedOffset_ >= *total) {
             mappedStatus_ = 200;
-            length_ = range->total;
+            length_ = *total;
             noBody_ = true;
         } else {
             rangeOk_ = false;
