@@ -1,7 +1,11 @@
 #include "transfer/apply_patch_package.h"
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <optional>
+#include <thread>
 #include <unordered_set>
 
 #include "transfer/decompressor.h"
@@ -11,43 +15,55 @@ namespace launcher {
 
 namespace {
 
+// An entry's output may be written while the next entry is decompressed only
+// up to this size; a larger one is written before the next is taken, so that
+// memory stays near one entry's blocks.
+constexpr std::size_t kOverlapLimit = std::size_t{32} << 20;
+
+using Block = std::unique_ptr<unsigned char[]>;
+
 // Plain new[] leaves the block uninitialised; zeroing hundreds of megabytes
 // only to overwrite them costs as much as the decompression.
-std::unique_ptr<unsigned char[]> TakeBlock(std::uint32_t size) {
-    return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[size]);
-}
+Block TakeBlock(std::uint32_t size) { return Block(new (std::nothrow) unsigned char[size]); }
 
-ApplyResult Extract(const std::string& path, const unsigned char* payload,
-                    std::uint32_t compressedSize, std::uint32_t uncompressedSize,
-                    std::string& problem) {
+ApplyResult Decompress(const unsigned char* payload, std::uint32_t compressedSize,
+                       std::uint32_t uncompressedSize, Block& output, std::size_t& produced,
+                       std::string& problem) {
     UncompressFunction uncompress = g_pfnUncompress;
     if (!uncompress) {
         problem = "no decompressor loaded";
         return ApplyResult::kLocalFailure;
     }
-    auto output = TakeBlock(uncompressedSize);
+    output = TakeBlock(uncompressedSize);
     if (!output) {
         problem = "no memory for " + std::to_string(uncompressedSize) + " bytes";
         return ApplyResult::kLocalFailure;
     }
-    unsigned long produced = uncompressedSize;
-    int rc = uncompress(output.get(), &produced, payload, compressedSize);
+    unsigned long count = uncompressedSize;
+    int rc = uncompress(output.get(), &count, payload, compressedSize);
     if (rc != 0) {
         problem = "the decompressor rejects the payload (" + std::to_string(rc) + ")";
         return ApplyResult::kDamagedPackage;
     }
-    if (produced > uncompressedSize) {
+    if (count > uncompressedSize) {
         problem = "the decompressor reports more bytes than it had room for";
         return ApplyResult::kLocalFailure;
     }
+    produced = count;
+    return ApplyResult::kApplied;
+}
 
+// Temporary file beside the target, then a rename: the old file or the new
+// one, never a part. Not synced here; see SyncInstallation.
+ApplyResult WriteInPlace(const std::string& path, const unsigned char* data, std::size_t size,
+                         std::string& problem) {
     const std::string temporary = TemporaryPathFor(path);
     File file;
     if (!file.Open(temporary, File::Mode::kCreateAlways)) {
         problem = "cannot create " + temporary;
         return ApplyResult::kLocalFailure;
     }
-    bool written = file.WriteAll(output.get(), produced);
+    bool written = file.WriteAll(data, size);
     if (!file.Close() || !written) {
         RemoveFile(temporary);
         problem = "cannot write " + temporary;
@@ -69,9 +85,8 @@ ApplyResult FromReadStatus(ReadStatus status) {
 }
 
 // Creates every '/'-terminated leading part of `path`, shallow before deep.
-// Parts made earlier in the same package are not asked for again; like the
-// original walk, the results are ignored: a part that cannot be made shows up
-// when the file is created.
+// Parts made earlier in the same package are not asked for again. The results
+// are ignored: a part that cannot be made shows up when the file is created.
 class DirectoryWalk {
 public:
     void MakeParents(const std::string& path) {
@@ -87,6 +102,111 @@ private:
     std::unordered_set<std::string> made_;
 };
 
+// Writes decompressed entries, one at a time and in package order, on a second
+// thread, so that writing one file overlaps decompressing the next. After the
+// first failure nothing more is written. Without a thread it writes inline.
+class EntryWriter {
+public:
+    struct Job {
+        std::string path;
+        Block data;
+        std::size_t size = 0;
+        std::string where;  // for the problem text
+    };
+
+    EntryWriter() {
+        try {
+            thread_ = std::thread([this] { Run(); });
+        } catch (...) {
+            // No second thread: every job is written by Submit itself.
+        }
+    }
+
+    ~EntryWriter() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+
+    // Hands `job` over once the previous one is written; false (job dropped)
+    // when an earlier job failed.
+    bool Submit(Job job) {
+        if (!thread_.joinable()) {
+            Write(job);
+            return failure_ == ApplyResult::kApplied;
+        }
+        const bool large = job.size > kOverlapLimit;
+        std::unique_lock lock(mutex_);
+        idle_.wait(lock, [this] { return !pending_ && !busy_; });
+        if (failure_ != ApplyResult::kApplied) return false;
+        pending_ = std::move(job);
+        wake_.notify_all();
+        if (large) idle_.wait(lock, [this] { return !pending_ && !busy_; });
+        return true;
+    }
+
+    // Waits for the last job; the first failure, if any.
+    ApplyResult Finish(std::string& problem) {
+        std::unique_lock lock(mutex_);
+        idle_.wait(lock, [this] { return !pending_ && !busy_; });
+        if (failure_ != ApplyResult::kApplied) problem = problem_;
+        return failure_;
+    }
+
+    // Only between Finish and the next Submit.
+    void MakeParents(const std::string& path) { walk_.MakeParents(path); }
+
+private:
+    void Run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return pending_ || stop_; });
+            if (!pending_) return;
+            Job job = std::move(*pending_);
+            pending_.reset();
+            busy_ = true;
+            lock.unlock();
+            Write(job);
+            lock.lock();
+            busy_ = false;
+            idle_.notify_all();
+        }
+    }
+
+    // Runs on the writer thread, or inline. failure_ and problem_ are read by
+    // the other thread only after it saw busy_ go back to false under the lock.
+    void Write(Job& job) {
+        std::string problem;
+        ApplyResult result = ApplyResult::kLocalFailure;
+        try {
+            walk_.MakeParents(job.path);
+            result = WriteInPlace(job.path, job.data.get(), job.size, problem);
+        } catch (...) {
+            problem = "out of memory";
+        }
+        // Released before the next entry's blocks are taken.
+        job.data.reset();
+        if (result != ApplyResult::kApplied && failure_ == ApplyResult::kApplied) {
+            failure_ = result;
+            problem_ = job.where + problem;
+        }
+    }
+
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable idle_;
+    std::optional<Job> pending_;
+    bool busy_ = false;
+    bool stop_ = false;
+    ApplyResult failure_ = ApplyResult::kApplied;
+    std::string problem_;
+    DirectoryWalk walk_;
+};
+
 }  // namespace
 
 // One fixed name per directory, which no entry may use: a crash leaves at most
@@ -100,10 +220,13 @@ std::string TemporaryPathFor(const std::string& path) {
 int ExtractPackageEntry(const std::string& name, const unsigned char* payload,
                         std::uint32_t compressedSize, std::uint32_t uncompressedSize) {
     std::string problem;
-    return Extract(name, payload, compressedSize, uncompressedSize, problem) ==
-                   ApplyResult::kApplied
-               ? 1
-               : 0;
+    Block output;
+    std::size_t produced = 0;
+    if (Decompress(payload, compressedSize, uncompressedSize, output, produced, problem) !=
+        ApplyResult::kApplied) {
+        return 0;
+    }
+    return WriteInPlace(name, output.get(), produced, problem) == ApplyResult::kApplied ? 1 : 0;
 }
 
 ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
@@ -127,10 +250,18 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
         return ApplyResult::kLocalFailure;
     }
 
-    DirectoryWalk walk;
+    EntryWriter writer;
+    // A failure here comes after every entry handed to the writer: the
+    // writer's own failure, being earlier, is the one to report.
+    auto fail = [&](ApplyResult result, std::string text) {
+        if (ApplyResult earlier = writer.Finish(why); earlier != ApplyResult::kApplied) {
+            return earlier;
+        }
+        why = std::move(text);
+        return result;
+    };
     PackageEntry entry;
     for (std::int32_t index = 0; index < entryCount; ++index) {
-        // Built only on failure: a package may hold many thousands of entries.
         auto which = [&] {
             return "entry " + std::to_string(index + 1) + " of " + std::to_string(entryCount) +
                    ", ";
@@ -140,34 +271,39 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
                    ": ";
         };
         if (ReadStatus status = reader.ReadEntry(entry); status != ReadStatus::kOk) {
-            why = which() + reader.Problem();
-            return FromReadStatus(status);
+            return fail(FromReadStatus(status), which() + reader.Problem());
         }
         if (!IsSafeEntryName(entry.name)) {
-            why = at() + "name refused";
-            return ApplyResult::kDamagedPackage;
+            return fail(ApplyResult::kDamagedPackage, at() + "name refused");
         }
         auto payload = TakeBlock(entry.compressedSize);
         if (!payload) {
-            why = at() + "no memory for " + std::to_string(entry.compressedSize) + " bytes";
-            return ApplyResult::kLocalFailure;
+            return fail(ApplyResult::kLocalFailure,
+                        at() + "no memory for " + std::to_string(entry.compressedSize) + " bytes");
         }
         if (ReadStatus status = reader.ReadPayload(payload.get(), entry.compressedSize);
             status != ReadStatus::kOk) {
-            why = at() + reader.Problem();
-            return FromReadStatus(status);
+            return fail(FromReadStatus(status), at() + reader.Problem());
         }
-        const std::string path = ToLocalPath(entry.name);
-        walk.MakeParents(path);
+        Block output;
+        std::size_t produced = 0;
         std::string failure;
-        ApplyResult result = Extract(path, payload.get(), entry.compressedSize,
-                                     entry.uncompressedSize, failure);
-        if (result != ApplyResult::kApplied) {
+        if (ApplyResult result = Decompress(payload.get(), entry.compressedSize,
+                                            entry.uncompressedSize, output, produced, failure);
+            result != ApplyResult::kApplied) {
+            // The entry's directories are made before its file is tried, as
+            // when nothing overlaps; only once every earlier file is written.
+            if (ApplyResult earlier = writer.Finish(why); earlier != ApplyResult::kApplied) {
+                return earlier;
+            }
+            writer.MakeParents(ToLocalPath(entry.name));
             why = at() + failure;
             return result;
         }
+        payload.reset();
+        if (!writer.Submit({ToLocalPath(entry.name), std::move(output), produced, at()})) break;
     }
-    return ApplyResult::kApplied;
+    return writer.Finish(why);
 }
 
 int ApplyPatchPackage(File& package) {

@@ -50,6 +50,13 @@ std::string Field(std::uint32_t value) {
 // Files as their content, directories with a trailing '/'.
 using Tree = std::map<std::string, std::string>;
 
+// Large contents by size and hash, so that a difference stays readable.
+std::string Shown(const std::string& content) {
+    return content.size() <= 64 ? content
+                                : std::to_string(content.size()) + " bytes, hash " +
+                                      std::to_string(std::hash<std::string>{}(content));
+}
+
 class ApplyPatchPackageTest : public test::TempDirTest {
 protected:
     void SetUp() override {
@@ -86,7 +93,7 @@ protected:
             if (item.is_directory()) {
                 tree[path + "/"] = "";
             } else {
-                tree[path] = ReadFile(path);
+                tree[path] = Shown(ReadFile(path));
             }
         }
         return tree;
@@ -128,12 +135,12 @@ TEST_F(ApplyPatchPackageTest, Table) {
         {"name without directory", Count(1) + Entry("readme.txt", c), ApplyResult::kApplied,
          {{"readme.txt", c}}},
         {"nested directories", Count(1) + Entry("a\\b\\c\\d.dat", a), ApplyResult::kApplied,
-         {{"a/", ""}, {"a/b/", ""}, {"a/b/c/", ""}, {"a/b/c/d.dat", a}}},
+         {{"a/", ""}, {"a/b/", ""}, {"a/b/c/", ""}, {"a/b/c/d.dat", Shown(a)}}},
         {"double backslash", Count(1) + Entry("a\\\\b.dat", c), ApplyResult::kApplied,
          {{"a/", ""}, {"a/b.dat", c}}},
         {"several entries, one overwriting another",
          Count(3) + Entry("x\\1", a) + Entry("x\\2", b) + Entry("x\\1", c), ApplyResult::kApplied,
-         {{"x/", ""}, {"x/1", c}, {"x/2", b}}},
+         {{"x/", ""}, {"x/1", c}, {"x/2", Shown(b)}}},
         {"empty file", Count(1) + Entry("empty", ""), ApplyResult::kApplied, {{"empty", ""}}},
         {"empty name", Count(1) + Entry("", c), ApplyResult::kDamagedPackage, {}},
         {"trailing bytes ignored", Count(1) + Entry("t", c) + "garbage after the last entry",
@@ -156,14 +163,14 @@ TEST_F(ApplyPatchPackageTest, Table) {
                  static_cast<std::uint32_t>(Compress(c).size())) + Compress(c),
          ApplyResult::kApplied, {{"ok", c}}},
         {"entry fields cut short", Count(2) + Entry("one.bin", a) + Field(8) + "two",
-         ApplyResult::kDamagedPackage, {{"one.bin", a}}},
+         ApplyResult::kDamagedPackage, {{"one.bin", Shown(a)}}},
         {"payload cut short", cutPayload.substr(0, cutPayload.size() - 5),
-         ApplyResult::kDamagedPackage, {{"one.bin", a}}},
+         ApplyResult::kDamagedPackage, {{"one.bin", Shown(a)}}},
         {"compressedSize beyond the package",
          Count(1) + EncodeEntryHeader("huge", 10, 0xFFFFFFFFu) + "abc",
          ApplyResult::kDamagedPackage, {}},
         {"corrupt third payload of five", five, ApplyResult::kDamagedPackage,
-         {{"one.bin", a}, {"d/", ""}, {"d/two.bin", b}, {"e/", ""}, {"e/f/", ""}}},
+         {{"one.bin", Shown(a)}, {"d/", ""}, {"d/two.bin", Shown(b)}, {"e/", ""}, {"e/f/", ""}}},
     };
     for (const auto& item : cases) {
         SCOPED_TRACE(item.what);
