@@ -16,9 +16,7 @@ namespace launcher::test {
 namespace {
 
 std::string PackagePath(int number) {
-    char name[32];
-    std::snprintf(name, sizeof name, "/corvatheon2_online/%05d.DAT", number);
-    return name;
+    return "/corvatheon2_online/" + FiveDigits(number) + ".DAT";
 }
 
 class PatchLoopTest : public EngineTest {
