@@ -26,7 +26,9 @@ done
 
 ./scripts/install-deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)"
+targets=(LauncherCli LauncherCliNext UpDateLauncher TarnwellCompress mkpatch patch-server demo-game)
+if grep -q '^LAUNCHER_BUILD_GUI:BOOL=ON' build/default/CMakeCache.txt; then targets+=(Launcher LauncherNext); fi
+cmake --build --preset default -j "$(nproc)" --target "${targets[@]}"
 bin="$root/build/default/bin"
 
 run="$root/demo-run"
