@@ -30,10 +30,8 @@ Categories=Game;
 ")
   message(STATUS "Installing: ${desktop}")
 ]] COMPONENT launcher)
-if(EXISTS ${PROJECT_SOURCE_DIR}/res/icon-256.png)
-  install(FILES ${PROJECT_SOURCE_DIR}/res/icon-256.png DESTINATION share/icons/hicolor/256x256/apps
-          RENAME corvatheon2-launcher.png COMPONENT launcher)
-endif()
+install(FILES ${PROJECT_SOURCE_DIR}/res/icon/128-256.png DESTINATION share/icons/hicolor/256x256/apps
+        RENAME corvatheon2-launcher.png COMPONENT launcher)
 
 install(TARGETS mkpatch patch-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 
