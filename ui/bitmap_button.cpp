@@ -1,6 +1,7 @@
 #include "ui/bitmap_button.h"
 
 #include <QBitmap>
+#include <QMouseEvent>
 #include <QPainter>
 
 #include "ui/resources.h"
@@ -8,7 +9,9 @@
 namespace launcher::ui {
 
 CBitmapButton::CBitmapButton(QWidget* parent) : QAbstractButton(parent) {
-    setFocusPolicy(Qt::StrongFocus);
+    // Focus by click only where the face is: a press on the key colour is
+    // not ours (see mousePressEvent).
+    setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_NoSystemBackground);
 }
 
@@ -46,6 +49,12 @@ void CBitmapButton::paintEvent(QPaintEvent*) {
     if (face.isNull()) return;
     QPainter painter(this);
     painter.drawPixmap(0, 0, face);
+}
+
+void CBitmapButton::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && hitButton(event->position().toPoint()))
+        setFocus(Qt::MouseFocusReason);
+    QAbstractButton::mousePressEvent(event);
 }
 
 bool CBitmapButton::hitButton(const QPoint& pos) const {

@@ -28,6 +28,7 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     bool hitButton(const QPoint& pos) const override;
+    void mousePressEvent(QMouseEvent* event) override;
 
 private:
     enum Face { kNormal, kSelected, kFocused, kDisabled, kFaceCount };
