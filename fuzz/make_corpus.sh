@@ -28,7 +28,7 @@ for package in one nested mixed diff; do
   "$mkpatch" verify "$package.dat" >/dev/null
 done
 
-# Inputs that the fuzzer found are kept beside these.
+# found-* files are inputs a fuzzing run added (merged with -merge=1); they stay.
 cp one.dat nested.dat mixed.dat diff.dat "$corpus"/
 head -c 30 nested.dat >"$corpus/nested-cut.dat"
 { cat one.dat; printf 'trailing'; } >"$corpus/one-trailing.dat"
