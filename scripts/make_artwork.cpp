@@ -218,10 +218,10 @@ void DrawBackground(QImage& image) {
     const QRect news = PixelsOf(kIdBrowser);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(6, 8, 18, 230));
-    p.drawRoundedRect(QRectF(news).adjusted(-6, -6, 6, 6), 6, 6);
+    p.drawRoundedRect(QRectF(news).adjusted(-4, -4, 4, 4), 5, 5);
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(kGoldDark, 1.5));
-    p.drawRoundedRect(QRectF(news).adjusted(-6, -6, 6, 6), 6, 6);
+    p.drawRoundedRect(QRectF(news).adjusted(-4, -4, 4, 4), 5, 5);
 
     // Bar tracks: grooves a little larger than the bars, with captions.
     p.setFont(Font("Noto Sans CJK SC", 12, QFont::Normal));
