@@ -1,0 +1,247 @@
+#!/usr/bin/env bash
+# Download speed of the launcher against curl, side by side in one run.
+#
+# Starts its own nginx on 127.0.0.1 (its own configuration, pid file and logs in
+# the work directory; the system's nginx is never touched) serving a version
+# list that announces launcher 1.1.6.0 and patch 2, and a patch package
+# 00001.DAT of the chosen size: an entry count of 0 followed by bytes the
+# applier never reads. Each round downloads the package with
+#   curl -s -o FILE URL
+#   LauncherCli (a real update run from patch 1 to patch 2)
+#   Launcher (the window, under QT_QPA_PLATFORM=offscreen; see measure_window)
+# and the medians are printed as MiB/s and as ratios to curl.
+#
+# Usage: bench/download_bench.sh [--size-mib N] [--rounds N] [--bin DIR] [--work DIR]
+#   --size-mib  package size (default 1024)
+#   --rounds    rounds, medians are printed (default 5)
+#   --bin       directory holding LauncherCli (default: build/default/bin, build-net/bin,
+#               build/bin, whichever has it first)
+#   --work      work directory (default ${TMPDIR:-/tmp}/launcher-download-bench); kept
+#               between runs so that the package is made only once
+set -euo pipefail
+
+here="$(cd "$(dirname "$0")" && pwd)"
+repo="$(dirname "$here")"
+size_mib=1024
+rounds=5
+bin=""
+work="${TMPDIR:-/tmp}/launcher-download-bench"
+
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --size-mib) size_mib="$2"; shift 2 ;;
+        --rounds) rounds="$2"; shift 2 ;;
+        --bin) bin="$2"; shift 2 ;;
+        --work) work="$2"; shift 2 ;;
+        -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+        *) echo "download_bench: unknown option $1" >&2; exit 2 ;;
+    esac
+done
+
+if [ -z "$bin" ]; then
+    for candidate in "$repo/build/default/bin" "$repo/build-net/bin" "$repo/build/bin"; do
+        if [ -x "$candidate/LauncherCli" ]; then bin="$candidate"; break; fi
+    done
+fi
+if [ -z "$bin" ] || [ ! -x "$bin/LauncherCli" ]; then
+    echo "download_bench: no LauncherCli found; build it first or pass --bin DIR" >&2
+    exit 2
+fi
+bin="$(cd "$bin" && pwd)"
+for tool in nginx curl; do
+    command -v "$tool" >/dev/null || { echo "download_bench: $tool is not installed" >&2; exit 2; }
+done
+
+mkdir -p "$work"
+work="$(cd "$work" && pwd)"
+www="$work/www"
+package="$www/corvatheon2_online/00001.DAT"
+list="$www/corvatheon_version/corvatheon2_online/SERVERVER.INI"
+size_bytes=$((size_mib * 1024 * 1024))
+
+# Outputs of earlier runs are moved aside and removed only after the
+# measurements: removing a large file right before writing the next one slows
+# the file system down for the next writer.
+trash="$work/trash.$$"
+mkdir -p "$trash"
+for old in "$work"/run.*; do
+    [ -e "$old" ] && mv "$old" "$trash/"
+done
+run="$work/run.$$"
+mkdir -p "$run"
+
+nginx_pid=""
+cleanup() {
+    if [ -n "$nginx_pid" ]; then
+        kill "$nginx_pid" 2>/dev/null || true
+        wait "$nginx_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"/trash.*
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# --- The served files --------------------------------------------------------
+
+mkdir -p "$(dirname "$package")" "$(dirname "$list")"
+printf 'a-launcher=1.1.6.0\r\nb-patch=00002\r\n' > "$list"
+if [ "$(stat -c %s "$package" 2>/dev/null || echo 0)" != "$size_bytes" ]; then
+    echo "making a $size_mib MiB package ..." >&2
+    {
+        printf '\0\0\0\0'
+        head -c $((size_bytes - 4)) /dev/urandom
+    } > "$package.part"
+    mv "$package.part" "$package"
+fi
+chmod -R a+rX "$www"
+
+# --- nginx ---------------------------------------------------------------------
+
+conf="$run/nginx"
+mkdir -p "$conf/tmp"
+start_nginx() {
+    local port="$1"
+    local user_line=""
+    [ "$(id -u)" = 0 ] && user_line="user root;"
+    cat > "$conf/nginx.conf" <<EOF
+$user_line
+worker_processes 1;
+daemon off;
+pid $conf/nginx.pid;
+lock_file $conf/nginx.lock;
+error_log $conf/error.log;
+events { worker_connections 64; }
+http {
+    access_log off;
+    sendfile on;
+    tcp_nopush on;
+    client_body_temp_path $conf/tmp/body;
+    proxy_temp_path $conf/tmp/proxy;
+    fastcgi_temp_path $conf/tmp/fastcgi;
+    uwsgi_temp_path $conf/tmp/uwsgi;
+    scgi_temp_path $conf/tmp/scgi;
+    default_type application/octet-stream;
+    server {
+        listen 127.0.0.1:$port;
+        root $www;
+    }
+}
+EOF
+    nginx -p "$conf" -e "$conf/error.log" -c "$conf/nginx.conf" &
+    nginx_pid=$!
+    for _ in $(seq 50); do
+        if curl -s -o /dev/null --noproxy '*' "http://127.0.0.1:$port/corvatheon_version/corvatheon2_online/SERVERVER.INI"; then
+            return 0
+        fi
+        kill -0 "$nginx_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill "$nginx_pid" 2>/dev/null || true
+    wait "$nginx_pid" 2>/dev/null || true
+    nginx_pid=""
+    return 1
+}
+port=""
+for _ in 1 2 3 4 5; do
+    candidate=$((20000 + RANDOM % 20000))
+    if start_nginx "$candidate"; then port="$candidate"; break; fi
+done
+[ -n "$port" ] || { echo "download_bench: nginx did not start (see $conf/error.log)" >&2; exit 1; }
+host="127.0.0.1:$port"
+url="http://$host/corvatheon2_online/00001.DAT"
+export no_proxy="127.0.0.1" NO_PROXY="127.0.0.1"
+
+# --- Measurements --------------------------------------------------------------
+# Each prints the package's transfer rate in MiB/s and the CPU seconds (user +
+# system) of the whole program run; the CPU figure hardly moves with the noise
+# of a shared machine, the rate does.
+
+TIMEFORMAT='%U %S'
+
+cpu_of() {  # the output of `time`: user and system seconds
+    awk '{ printf "%.2f\n", $1 + $2 }' "$1"
+}
+
+measure_curl() {
+    local dir="$run/curl.$1"
+    mkdir -p "$dir"
+    { time curl -s --noproxy '*' -o "$dir/00001.DAT" -w '%{speed_download}' "$url" \
+        > "$dir/speed"; } 2> "$dir/time"
+    [ "$(stat -c %s "$dir/00001.DAT")" = "$size_bytes" ] || { echo "curl: short file" >&2; return 1; }
+    awk '{ printf "%.1f ", $1 / 1048576 }' "$dir/speed"
+    cpu_of "$dir/time"
+}
+
+# LauncherCli reports "download: X MiB in S s (R MiB/s)" for each finished file
+# when stderr is not a terminal; the package's line is the last. The run also
+# pauses between the patch loop's phases, which is not download time.
+measure_cli() {
+    local dir="$run/cli.$1"
+    mkdir -p "$dir"
+    printf '00001' > "$dir/PRESENTVERSION.DAT"
+    local status=0
+    { time (cd "$dir" && "$bin/LauncherCli" --version-host "$host" --download-host "$host" \
+        > "$dir/stdout.log" 2> "$dir/stderr.log"); } 2> "$dir/time" || status=$?
+    if [ "$status" != 0 ] || [ "$(cat "$dir/PRESENTVERSION.DAT")" != "00002" ]; then
+        echo "LauncherCli: run failed (exit $status), see $dir/stderr.log" >&2
+        return 1
+    fi
+    local rate
+    rate=$(sed -n 's/^download: .* (\([0-9.]*\) MiB\/s)$/\1/p' "$dir/stderr.log" | tail -n 1)
+    echo "$rate $(cpu_of "$dir/time")"
+}
+
+# Hook for the window launcher. It has no benchmark mode yet; once it has, run
+# it here like LauncherCli (QT_QPA_PLATFORM=offscreen, a client at patch 1 in
+# "$run/window.$1", its event-loop stalls recorded) and print "rate cpu" as the
+# others do. Until then it prints nothing and its row reads n/a.
+measure_window() {
+    :
+}
+
+median() {  # of column $1 of stdin
+    awk -v c="$1" '{ print $c }' | sort -n | awk '{ v[NR] = $1 }
+        END { if (NR == 0) print "n/a"; else if (NR % 2) print v[(NR + 1) / 2];
+              else printf "%.2f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+spread() {  # lowest-highest of column $1 of stdin
+    awk -v c="$1" 'NR == 1 || $c < lo { lo = $c } NR == 1 || $c > hi { hi = $c }
+        END { if (NR) printf "%s-%s\n", lo, hi; else print "" }'
+}
+
+ratio() {
+    awk -v a="$1" -v b="$2" 'BEGIN { if (a == "n/a" || b == "n/a" || b == 0) print "n/a"; else printf "%.2f\n", a / b }'
+}
+
+echo "download benchmark: $size_mib MiB package from nginx on $host, $rounds rounds" >&2
+echo "LauncherCli: $bin/LauncherCli" >&2
+: > "$run/curl.results"; : > "$run/cli.results"; : > "$run/window.results"
+for round in $(seq "$rounds"); do
+    # Alternate who goes first; each starts with no dirty pages of the others.
+    if [ $((round % 2)) = 1 ]; then order="curl cli window"; else order="cli curl window"; fi
+    for who in $order; do
+        sync
+        result=$("measure_$who" "$round")
+        [ -n "$result" ] && echo "$result" >> "$run/$who.results"
+        eval "r_$who=\"\${result%% *}\""
+    done
+    printf 'round %d: curl %s MiB/s, LauncherCli %s MiB/s, Launcher %s\n' \
+        "$round" "$r_curl" "$r_cli" "${r_window:-n/a}" >&2
+    # This round's download goes aside before the next round writes.
+    mv "$run/curl.$round/00001.DAT" "$trash/curl.$round.DAT"
+done
+
+row() {  # name, results file, goal
+    local rate cpu
+    rate=$(median 1 < "$2")
+    cpu=$(median 2 < "$2")
+    printf '%-12s %9s %17s %8s %9s %8s\n' "$1" "$rate" "$(spread 1 < "$2")" \
+        "$(ratio "$rate" "$curl_rate")" "$cpu" "$3"
+}
+curl_rate=$(median 1 < "$run/curl.results")
+printf '\n%-12s %9s %17s %8s %9s %8s\n' program "MiB/s" "(lowest-highest)" "vs curl" "CPU s" goal
+row curl "$run/curl.results" ""
+row LauncherCli "$run/cli.results" ">= 0.70"
+row Launcher "$run/window.results" ">= 0.60"
+echo "(medians of $rounds rounds of $size_mib MiB; logs in $run)"
