@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <random>
 
 #include "platform/files.h"
 
@@ -173,8 +172,9 @@ std::string DirectoryOf(const std::string& path) {
 }  // namespace
 
 bool ReplaceFileAtomically(const std::string& path, const void* data, std::size_t size) {
-    static thread_local std::mt19937 random{std::random_device{}()};
-    std::string temporary = path + ".part-" + std::to_string(random() % 1000000);
+    // One fixed name: a process killed before the rename leaves at most one
+    // leftover, which the next write truncates and reuses.
+    const std::string temporary = path + ".part";
     File file;
     if (!file.Open(temporary, File::Mode::kCreateAlways)) return false;
     bool ok = file.WriteAll(data, size) && file.Sync();
