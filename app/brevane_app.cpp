@@ -13,7 +13,9 @@
 
 namespace launcher {
 
-void CBrevaneApp::PrepareProcess() { ui::CExplorer1::PrepareProcess(); }
+void CBrevaneApp::PrepareProcess() {
+    ui::CExplorer1::PrepareProcess();
+}
 
 CBrevaneApp::CBrevaneApp(int& argc, char** argv) : QApplication(argc, argv) {
     // The name of message-box captions is the program file's name, which is

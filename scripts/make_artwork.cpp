@@ -166,7 +166,8 @@ void DrawBackground(QImage& image) {
     p.save();
     p.setClipPath(shape);
     QRandomGenerator random(20240611);
-    const QColor haze[] = {QColor(110, 70, 190, 46), QColor(40, 120, 190, 40), QColor(170, 90, 150, 30)};
+    const QColor haze[] = {QColor(110, 70, 190, 46), QColor(40, 120, 190, 40),
+                           QColor(170, 90, 150, 30)};
     for (int i = 0; i < 14; ++i) {
         const QPointF c(120 + random.bounded(1220), 60 + random.bounded(560));
         const double r = 90 + random.bounded(220);
@@ -225,8 +226,10 @@ void DrawBackground(QImage& image) {
 
     // Bar tracks: grooves a little larger than the bars, with captions.
     p.setFont(Font("Noto Sans CJK SC", 12, QFont::Normal));
-    const struct { int id; const char* caption; } bars[] = {
-        {kIdProgressFile, "当前文件"}, {kIdProgressTotal, "全部进度"}};
+    const struct {
+        int id;
+        const char* caption;
+    } bars[] = {{kIdProgressFile, "当前文件"}, {kIdProgressTotal, "全部进度"}};
     for (const auto& bar : bars) {
         const QRectF r = QRectF(PixelsOf(bar.id)).adjusted(-3, -3, 3, 3);
         p.setPen(QPen(QColor(90, 80, 60), 1));
@@ -266,25 +269,38 @@ struct FaceStyle {
 FaceStyle StyleFor(bool big, FaceState state) {
     if (big) {
         switch (state) {
-            case FaceState::kNormal: return {QColor(250, 214, 130), QColor(176, 112, 34), QColor(255, 238, 190), QColor(60, 28, 6)};
-            case FaceState::kSelected: return {QColor(176, 112, 34), QColor(226, 170, 80), QColor(200, 160, 90), QColor(50, 22, 4)};
-            case FaceState::kFocused: return {QColor(255, 232, 160), QColor(206, 138, 48), QColor(255, 250, 220), QColor(70, 34, 8)};
-            case FaceState::kDisabled: return {QColor(120, 116, 110), QColor(70, 68, 66), QColor(150, 146, 136), QColor(40, 38, 36)};
+            case FaceState::kNormal:
+                return {QColor(250, 214, 130), QColor(176, 112, 34), QColor(255, 238, 190),
+                        QColor(60, 28, 6)};
+            case FaceState::kSelected:
+                return {QColor(176, 112, 34), QColor(226, 170, 80), QColor(200, 160, 90),
+                        QColor(50, 22, 4)};
+            case FaceState::kFocused:
+                return {QColor(255, 232, 160), QColor(206, 138, 48), QColor(255, 250, 220),
+                        QColor(70, 34, 8)};
+            case FaceState::kDisabled:
+                return {QColor(120, 116, 110), QColor(70, 68, 66), QColor(150, 146, 136),
+                        QColor(40, 38, 36)};
         }
     }
     switch (state) {
-        case FaceState::kNormal: return {QColor(54, 64, 110), QColor(24, 28, 56), kGold, QColor(246, 232, 196)};
-        case FaceState::kSelected: return {QColor(20, 24, 48), QColor(44, 52, 92), kGoldDark, QColor(220, 200, 160)};
-        case FaceState::kFocused: return {QColor(80, 92, 150), QColor(34, 40, 80), kGoldLight, QColor(255, 246, 220)};
-        case FaceState::kDisabled: return {QColor(60, 60, 66), QColor(36, 36, 40), QColor(100, 100, 100), QColor(150, 150, 150)};
+        case FaceState::kNormal:
+            return {QColor(54, 64, 110), QColor(24, 28, 56), kGold, QColor(246, 232, 196)};
+        case FaceState::kSelected:
+            return {QColor(20, 24, 48), QColor(44, 52, 92), kGoldDark, QColor(220, 200, 160)};
+        case FaceState::kFocused:
+            return {QColor(80, 92, 150), QColor(34, 40, 80), kGoldLight, QColor(255, 246, 220)};
+        case FaceState::kDisabled:
+            return {QColor(60, 60, 66), QColor(36, 36, 40), QColor(100, 100, 100),
+                    QColor(150, 150, 150)};
     }
     return {};
 }
 
 // Draws one face: the shape fills `visible` (the button's own size) inside a
 // face of `faceSize`, over the background it will cover.
-QImage DrawFace(const QImage& background, QPoint at, QSize faceSize, QSize visible, const QString& text,
-                bool big, FaceState state) {
+QImage DrawFace(const QImage& background, QPoint at, QSize faceSize, QSize visible,
+                const QString& text, bool big, FaceState state) {
     QImage shape(faceSize, QImage::Format_ARGB32_Premultiplied);
     shape.fill(Qt::transparent);
     {
@@ -308,7 +324,8 @@ QImage DrawFace(const QImage& background, QPoint at, QSize faceSize, QSize visib
             p.setBrush(Qt::NoBrush);
             p.drawRoundedRect(r.adjusted(2.5, 2.5, -2.5, -2.5), radius - 2, radius - 2);
         }
-        QFont font = big ? Font("Noto Serif CJK SC", 25, QFont::Bold) : Font("Noto Sans CJK SC", 13, QFont::Bold);
+        QFont font = big ? Font("Noto Serif CJK SC", 25, QFont::Bold)
+                         : Font("Noto Sans CJK SC", 13, QFont::Bold);
         if (big) font.setLetterSpacing(QFont::AbsoluteSpacing, 4);
         p.setFont(font);
         const QPointF shift = state == FaceState::kSelected ? QPointF(1, 1) : QPointF(0, 0);
@@ -336,8 +353,11 @@ QImage DrawFace(const QImage& background, QPoint at, QSize faceSize, QSize visib
             const QPoint bp = at + QPoint(x, y);
             QRgb b = background.rect().contains(bp) ? background.pixel(bp) : qRgba(0, 0, 0, 255);
             // Unpremultiplied background over the desktop's unknown: treat as opaque.
-            auto mix = [a](int fc, int bc) { return std::clamp(fc + bc * (255 - a) / 255, 0, 255); };
-            int r = mix(qRed(f), qRed(b)), g = mix(qGreen(f), qGreen(b)), bl = mix(qBlue(f), qBlue(b));
+            auto mix = [a](int fc, int bc) {
+                return std::clamp(fc + bc * (255 - a) / 255, 0, 255);
+            };
+            int r = mix(qRed(f), qRed(b)), g = mix(qGreen(f), qGreen(b)),
+                bl = mix(qBlue(f), qBlue(b));
             if (r == 0 && g == 0 && bl == 0) r = g = bl = 2;  // never the key inside
             face.setPixel(x, y, qRgb(r, g, bl));
         }
@@ -377,18 +397,23 @@ int main(int argc, char** argv) {
         const bool big = faces.buttonId == kIdStart || faces.buttonId == kIdStartIdle;
         const QString text = QString::fromUtf8(control.text);
         const QSize faceSize(faces.width, faces.height);
-        const QSize visible(std::min(faces.width, where.width()), std::min(faces.height, where.height()));
-        const struct { int id; FaceState state; } states[] = {
-            {faces.normal, faces.buttonId == kIdStartIdle ? FaceState::kDisabled : FaceState::kNormal},
-            {faces.selected, FaceState::kSelected},
-            {faces.focused, FaceState::kFocused},
-            {faces.disabled, FaceState::kDisabled}};
+        const QSize visible(std::min(faces.width, where.width()),
+                            std::min(faces.height, where.height()));
+        const struct {
+            int id;
+            FaceState state;
+        } states[] = {{faces.normal,
+                       faces.buttonId == kIdStartIdle ? FaceState::kDisabled : FaceState::kNormal},
+                      {faces.selected, FaceState::kSelected},
+                      {faces.focused, FaceState::kFocused},
+                      {faces.disabled, FaceState::kDisabled}};
         for (const auto& s : states) {
             if (s.id == 0) continue;
             // 141 is drawn once, for the idle button's place (button 1's
             // disabled face is never shown: it is never disabled).
             if (s.id == 141 && faces.buttonId == kIdStart) continue;
-            const QImage face = DrawFace(beneath, where.topLeft(), faceSize, visible, text, big, s.state);
+            const QImage face =
+                DrawFace(beneath, where.topLeft(), faceSize, visible, text, big, s.state);
             ok = Save(face, QStringLiteral("%1/bitmap/%2.bmp").arg(res).arg(s.id)) && ok;
         }
     }

@@ -40,9 +40,13 @@ int CBitmapButton::CurrentFace() const {
     return kNormal;
 }
 
-int CBitmapButton::CurrentFaceId() const { return m_ids[CurrentFace()]; }
+int CBitmapButton::CurrentFaceId() const {
+    return m_ids[CurrentFace()];
+}
 
-QSize CBitmapButton::sizeHint() const { return m_faces[kNormal].size(); }
+QSize CBitmapButton::sizeHint() const {
+    return m_faces[kNormal].size();
+}
 
 void CBitmapButton::paintEvent(QPaintEvent*) {
     const QPixmap& face = m_faces[CurrentFace()];

@@ -31,8 +31,8 @@ constexpr std::array kMainControls{
     ControlTemplate{kIdStartIdle, K::kBitmapButton, "开始游戏", 444, 271, 110, 34, true},
     ControlTemplate{kIdStaticUpdating, K::kStatic, "更新中...", 99, 253, 28, 8, true},
     ControlTemplate{kIdStaticDone, K::kStatic, "更新完成", 98, 254, 28, 8, true},
-    ControlTemplate{kIdStaticVersion, K::kStatic, "当前版本：0 /最新版本：10", 149, 254, 156, 8, true,
-                    A::kCenter},
+    ControlTemplate{kIdStaticVersion, K::kStatic, "当前版本：0 /最新版本：10", 149, 254, 156, 8,
+                    true, A::kCenter},
     ControlTemplate{kIdStaticReceived, K::kStatic, "", 220, 272, 48, 8, true},
     ControlTemplate{kIdStaticNote, K::kStatic, "", 182, 272, 33, 8, false, A::kRight},
     ControlTemplate{kIdStaticTotal, K::kStatic, "", 268, 272, 48, 8, true},
@@ -96,6 +96,8 @@ const DialogTemplate& GameSetTemplate() {
     return t;
 }
 
-std::span<const ButtonFaces> MainDialogFaces() { return kFaces; }
+std::span<const ButtonFaces> MainDialogFaces() {
+    return kFaces;
+}
 
 }  // namespace launcher::ui

@@ -34,8 +34,16 @@ struct PixelRect {
 
 PixelRect MapDialogRect(int x, int y, int cx, int cy, DialogBaseUnits units);
 
-enum class ControlKind { kBitmapButton, kPushButton, kDefPushButton, kProgress, kStatic, kBrowser,
-                         kComboBox, kGroupBox };
+enum class ControlKind {
+    kBitmapButton,
+    kPushButton,
+    kDefPushButton,
+    kProgress,
+    kStatic,
+    kBrowser,
+    kComboBox,
+    kGroupBox
+};
 enum class TextAlign { kLeft, kCenter, kRight };
 
 struct ControlTemplate {
@@ -56,7 +64,9 @@ struct DialogTemplate {
     int cx, cy;  // dialog units
     std::span<const ControlTemplate> controls;
 
-    PixelRect Map(const ControlTemplate& c) const { return MapDialogRect(c.x, c.y, c.cx, c.cy, units); }
+    PixelRect Map(const ControlTemplate& c) const {
+        return MapDialogRect(c.x, c.y, c.cx, c.cy, units);
+    }
     // Control by id; null when the template has none.
     const ControlTemplate* Find(int controlId) const;
 };

@@ -69,7 +69,8 @@ namespace {
 void StyleStatic(QLabel* label, const ui::ControlTemplate& control) {
     const bool amount = control.id == kIdStaticReceived || control.id == kIdStaticTotal ||
                         control.id == kIdStaticNote;
-    QFont font(amount ? QStringLiteral("Noto Sans Mono CJK SC") : QStringLiteral("Noto Sans CJK SC"));
+    QFont font(amount ? QStringLiteral("Noto Sans Mono CJK SC")
+                      : QStringLiteral("Noto Sans CJK SC"));
     font.setPixelSize(12);
     font.setStyleHint(amount ? QFont::Monospace : QFont::SansSerif);
     label->setFont(font);
@@ -80,9 +81,15 @@ void StyleStatic(QLabel* label, const ui::ControlTemplate& control) {
     label->setAttribute(Qt::WA_TranslucentBackground);
     Qt::Alignment align = Qt::AlignTop;
     switch (control.align) {
-        case ui::TextAlign::kLeft: align |= Qt::AlignLeft; break;
-        case ui::TextAlign::kCenter: align |= Qt::AlignHCenter; break;
-        case ui::TextAlign::kRight: align |= Qt::AlignRight; break;
+        case ui::TextAlign::kLeft:
+            align |= Qt::AlignLeft;
+            break;
+        case ui::TextAlign::kCenter:
+            align |= Qt::AlignHCenter;
+            break;
+        case ui::TextAlign::kRight:
+            align |= Qt::AlignRight;
+            break;
     }
     label->setAlignment(align);
     label->setTextFormat(Qt::PlainText);
@@ -125,15 +132,20 @@ void CForeDialog::CreateControls() {
                 widget = button;
                 break;
             }
-            case ui::ControlKind::kProgress: widget = new CProgressCtrl(this); break;
-            case ui::ControlKind::kBrowser: widget = new ui::CExplorer1(this); break;
+            case ui::ControlKind::kProgress:
+                widget = new CProgressCtrl(this);
+                break;
+            case ui::ControlKind::kBrowser:
+                widget = new ui::CExplorer1(this);
+                break;
             case ui::ControlKind::kStatic: {
                 auto* label = new QLabel(QString::fromUtf8(control.text), this);
                 StyleStatic(label, control);
                 widget = label;
                 break;
             }
-            default: continue;  // not in this template
+            default:
+                continue;  // not in this template
         }
         const ui::PixelRect r = t.Map(control);
         widget->setGeometry(r.left, r.top, r.width, r.height);
@@ -207,7 +219,8 @@ bool CForeDialog::OnInitDialog() {
     LoadDecompressor();
     GetLauncherVersion();
 
-    m_strNewsUrl = QString::fromStdString(m_settings.deployment.newsHost) + QString::fromUtf8(kNewsPath);
+    m_strNewsUrl =
+        QString::fromStdString(m_settings.deployment.newsHost) + QString::fromUtf8(kNewsPath);
     m_wndBrowser->Navigate(m_strNewsUrl);
 
     StartWorker();
@@ -247,7 +260,8 @@ void CForeDialog::OnCancel() {
 void CForeDialog::OnClose() {
     StopWorker();
     // As the dialog manager does: the close becomes a cancel command.
-    QMetaObject::invokeMethod(this, [this] { OnCancel(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { OnCancel(); }, Qt::QueuedConnection);
 }
 
 void CForeDialog::closeEvent(QCloseEvent* event) {
@@ -285,11 +299,20 @@ void CForeDialog::SendMessageTo(int controlId, unsigned message, std::uint32_t w
     auto* bar = qobject_cast<CProgressCtrl*>(GetDlgItem(controlId));
     if (!bar) return;
     switch (message) {
-        case kPbmSetPos: bar->SetPos(wParam); break;
-        case kPbmSetRange32: bar->SetRange32(wParam, lParam); break;
-        case kPbmSetBkColor: bar->SetBkColor(lParam); break;
-        case kPbmSetBarColor: bar->SetBarColor(lParam); break;
-        default: break;
+        case kPbmSetPos:
+            bar->SetPos(wParam);
+            break;
+        case kPbmSetRange32:
+            bar->SetRange32(wParam, lParam);
+            break;
+        case kPbmSetBkColor:
+            bar->SetBkColor(lParam);
+            break;
+        case kPbmSetBarColor:
+            bar->SetBarColor(lParam);
+            break;
+        default:
+            break;
     }
 }
 
@@ -301,7 +324,8 @@ int CForeDialog::OnDownloadProgress(std::uint32_t wParam, std::uint32_t lParam) 
 
     const std::uint32_t now = m_clock.TickCount();
     // Unsigned: the difference stays right when the tick wraps.
-    if (static_cast<std::uint32_t>(now - m_dwLastProgressTick) > kRefreshMs || present == announced) {
+    if (static_cast<std::uint32_t>(now - m_dwLastProgressTick) > kRefreshMs ||
+        present == announced) {
         m_staticReceived->setText(QString::fromStdString(received));
         const int length = static_cast<int>(m_staticReceived->text().size());
         QWidget* totalStatic = GetDlgItem(kIdStaticTotal);
@@ -325,8 +349,8 @@ int CForeDialog::OnDownloadProgress(std::uint32_t wParam, std::uint32_t lParam) 
 void CForeDialog::Notice(const QString& text) {
     // The application's own notices: the program's name as caption and the
     // exclamation mark the framework adds to a plain OK box.
-    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text, QMessageBox::Ok,
-                    window());
+    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text,
+                    QMessageBox::Ok, window());
     box.exec();
 }
 
@@ -358,9 +382,15 @@ void CForeDialog::OpenPage(const std::string& host, const char* path) {
     QDesktopServices::openUrl(QUrl(QString::fromStdString(host) + QString::fromUtf8(path)));
 }
 
-void CForeDialog::OnOpenLoginPage() { OpenPage(m_settings.deployment.accountHost, "/login"); }
-void CForeDialog::OnOpenHomePage() { OpenPage(m_settings.deployment.gameSiteHost, "/"); }
-void CForeDialog::OnOpenPaymentPage() { OpenPage(m_settings.deployment.paymentHost, "/"); }
+void CForeDialog::OnOpenLoginPage() {
+    OpenPage(m_settings.deployment.accountHost, "/login");
+}
+void CForeDialog::OnOpenHomePage() {
+    OpenPage(m_settings.deployment.gameSiteHost, "/");
+}
+void CForeDialog::OnOpenPaymentPage() {
+    OpenPage(m_settings.deployment.paymentHost, "/");
+}
 void CForeDialog::OnOpenForumPage() {
     OpenPage(m_settings.deployment.communityHost, "/forum-367-1.html");
 }

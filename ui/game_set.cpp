@@ -41,8 +41,12 @@ CGameSet::CGameSet(QWidget* parent) : QDialog(parent) {
                 widget = button;
                 break;
             }
-            case ui::ControlKind::kGroupBox: widget = new QGroupBox(text, this); break;
-            case ui::ControlKind::kStatic: widget = new QLabel(text, this); break;
+            case ui::ControlKind::kGroupBox:
+                widget = new QGroupBox(text, this);
+                break;
+            case ui::ControlKind::kStatic:
+                widget = new QLabel(text, this);
+                break;
             case ui::ControlKind::kComboBox: {
                 auto* combo = new QComboBox(this);
                 // An edit field the dialog never reads.
@@ -56,7 +60,8 @@ CGameSet::CGameSet(QWidget* parent) : QDialog(parent) {
                 widget = combo;
                 break;
             }
-            default: continue;
+            default:
+                continue;
         }
         if (control.kind != ui::ControlKind::kComboBox)
             widget->setGeometry(r.left, r.top, r.width, r.height);
@@ -77,11 +82,16 @@ CGameSet::CGameSet(QWidget* parent) : QDialog(parent) {
 
 QWidget* CGameSet::GetDlgItem(int controlId) const {
     switch (controlId) {
-        case 1: return m_items[0];
-        case 2: return m_items[1];
-        case kIdFullScreen: return m_comboFullScreen;
-        case kIdWindowed: return m_comboWindowed;
-        default: return nullptr;
+        case 1:
+            return m_items[0];
+        case 2:
+            return m_items[1];
+        case kIdFullScreen:
+            return m_comboFullScreen;
+        case kIdWindowed:
+            return m_comboWindowed;
+        default:
+            return nullptr;
     }
 }
 

@@ -17,9 +17,9 @@ extern int g_bFullScreen;
 // The chosen resolution as the list shows it, "1024X768" at start.
 extern std::string g_strResolution;
 
-inline constexpr std::array<const char*, 9> kResolutions{
-    "1024X768", "1152X864", "1280X768", "1280X800", "1280X960",
-    "1360X768", "1366X768", "1440X900", "1600X900"};
+inline constexpr std::array<const char*, 9> kResolutions{"1024X768", "1152X864", "1280X768",
+                                                         "1280X800", "1280X960", "1360X768",
+                                                         "1366X768", "1440X900", "1600X900"};
 
 class CGameSet : public QDialog {
     Q_OBJECT

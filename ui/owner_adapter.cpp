@@ -47,7 +47,9 @@ QtOwnerAdapter::~QtOwnerAdapter() {
     if (m_pump && OnInterfaceThread()) Detach();
 }
 
-bool QtOwnerAdapter::Stopped() const { return m_stop && m_stop->IsStopped(); }
+bool QtOwnerAdapter::Stopped() const {
+    return m_stop && m_stop->IsStopped();
+}
 
 bool QtOwnerAdapter::OnInterfaceThread() const {
     std::lock_guard lock(m_mutex);
@@ -88,7 +90,9 @@ void QtOwnerAdapter::SendMessageTo(int controlId, unsigned message, std::uint32_
     Call_(std::move(call), false);
 }
 
-void QtOwnerAdapter::OnCancel() { Call_(Call(Kind::kCancel), true); }
+void QtOwnerAdapter::OnCancel() {
+    Call_(Call(Kind::kCancel), true);
+}
 
 void QtOwnerAdapter::Call_(Call call, bool wait) {
     if (Stopped()) return;
@@ -177,12 +181,18 @@ void QtOwnerAdapter::DrainFrom(bool timer) {
 
 void QtOwnerAdapter::Perform(const Call& call) {
     switch (call.kind) {
-        case Kind::kShow: m_target.ShowControl(call.control, call.show); break;
-        case Kind::kText: m_target.SetControlText(call.control, call.text); break;
+        case Kind::kShow:
+            m_target.ShowControl(call.control, call.show);
+            break;
+        case Kind::kText:
+            m_target.SetControlText(call.control, call.text);
+            break;
         case Kind::kMessage:
             m_target.SendMessageTo(call.control, call.message, call.wParam, call.lParam);
             break;
-        case Kind::kCancel: m_target.OnCancel(); break;
+        case Kind::kCancel:
+            m_target.OnCancel();
+            break;
     }
 }
 

@@ -3,7 +3,9 @@
 #include <QDir>
 
 // Q_INIT_RESOURCE must be used outside any namespace.
-static void InitLauncherQrc() { Q_INIT_RESOURCE(launcher); }
+static void InitLauncherQrc() {
+    Q_INIT_RESOURCE(launcher);
+}
 
 namespace launcher::ui {
 
@@ -12,9 +14,13 @@ void InitLauncherResources() {
     (void)done;
 }
 
-QString PngResource(int id) { return QStringLiteral(":/png/%1.png").arg(id); }
+QString PngResource(int id) {
+    return QStringLiteral(":/png/%1.png").arg(id);
+}
 
-QString BitmapResource(int id) { return QStringLiteral(":/bitmap/%1.bmp").arg(id); }
+QString BitmapResource(int id) {
+    return QStringLiteral(":/bitmap/%1.bmp").arg(id);
+}
 
 QIcon LauncherIcon() {
     QIcon icon;

@@ -51,6 +51,8 @@ bool WorkerThread::JoinFor(std::chrono::milliseconds limit) {
     return false;
 }
 
-int WorkerThread::DetachedRunning() { return g_detachedRunning.load(); }
+int WorkerThread::DetachedRunning() {
+    return g_detachedRunning.load();
+}
 
 }  // namespace launcher::ui

@@ -1,6 +1,8 @@
 // The lock is a unix socket bound to a name in the abstract namespace: the
 // name exists exactly as long as the socket, and the socket as long as the
 // process, so nothing is left behind on disk or after a crash.
+#include "platform/single_instance.h"
+
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -8,8 +10,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-
-#include "platform/single_instance.h"
 
 namespace launcher {
 

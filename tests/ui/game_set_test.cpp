@@ -1,5 +1,7 @@
 // The display-settings dialog as a player uses it, the parameters the game
 // then gets, and the command line for each resolution.
+#include "ui/game_set.h"
+
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "engine/game_command_line.h"
-#include "ui/game_set.h"
 
 namespace launcher::test {
 namespace {
@@ -61,16 +62,32 @@ TEST(GameSet, ResultingParameters) {
     } rows[] = {
         {"never opened", {}, 0, "1024X768", "/100/0/2/1024/768\n"},
         {"windowed 1440X900, OK", {{Windowed(7), Ok()}}, 0, "1440X900", "/100/0/2/1440/900\n"},
-        {"windowed 1440X900, Cancel", {{Windowed(7), Cancel()}}, 0, "1024X768", "/100/0/2/1024/768\n"},
+        {"windowed 1440X900, Cancel",
+         {{Windowed(7), Cancel()}},
+         0,
+         "1024X768",
+         "/100/0/2/1024/768\n"},
         {"full screen 1280X800, OK", {{FullScreen(3), Ok()}}, 1, "1280X800", "/100/0/1/1280/800\n"},
-        {"full screen 1280X800, Cancel", {{FullScreen(3), Cancel()}}, 1, "1024X768",
+        {"full screen 1280X800, Cancel",
+         {{FullScreen(3), Cancel()}},
+         1,
+         "1024X768",
          "/100/0/1/1024/768\n"},
         {"full screen 1600X900 confirmed, later cancelled without a choice",
-         {{FullScreen(8), Ok()}, {Cancel()}}, 1, "1024X768", "/100/0/1/1024/768\n"},
-        {"opened, OK without a choice", {{FullScreen(3), Ok()}, {Ok()}}, 1, "1280X800",
+         {{FullScreen(8), Ok()}, {Cancel()}},
+         1,
+         "1024X768",
+         "/100/0/1/1024/768\n"},
+        {"opened, OK without a choice",
+         {{FullScreen(3), Ok()}, {Ok()}},
+         1,
+         "1280X800",
          "/100/0/1/1280/800\n"},
-        {"full screen 1366X768, then windowed 1152X864, OK", {{FullScreen(6), Windowed(1), Ok()}}, 0,
-         "1152X864", "/100/0/2/1152/864\n"},
+        {"full screen 1366X768, then windowed 1152X864, OK",
+         {{FullScreen(6), Windowed(1), Ok()}},
+         0,
+         "1152X864",
+         "/100/0/2/1152/864\n"},
         {"Escape is Cancel", {{Windowed(7), Escape()}}, 0, "1024X768", "/100/0/2/1024/768\n"},
     };
     for (const auto& row : rows) {
@@ -108,7 +125,11 @@ TEST(GameSet, BothListsHoldTheNineResolutionsInOrder) {
 }
 
 TEST(GameCommandLine, EveryResolutionInBothModes) {
-    const struct { const char* resolution; const char* width; const char* height; } rows[] = {
+    const struct {
+        const char* resolution;
+        const char* width;
+        const char* height;
+    } rows[] = {
         {"1024X768", "1024", "768"}, {"1152X864", "1152", "864"}, {"1280X768", "1280", "768"},
         {"1280X800", "1280", "800"}, {"1280X960", "1280", "960"}, {"1360X768", "1360", "768"},
         {"1366X768", "1366", "768"}, {"1440X900", "1440", "900"}, {"1600X900", "1600", "900"},

@@ -114,7 +114,10 @@ protected:
 
 TEST_F(LauncherWindowTest, StartIsRefusedWhileTheGateIsClosed) {
     WriteStandIn();
-    const struct { int gate; const char* text; } rows[] = {
+    const struct {
+        int gate;
+        const char* text;
+    } rows[] = {
         {1, "版本不是最新，请更新后再进入游戏"},
         {2, "更新失败,请检测确认游戏服务器可以登录，且是最新版本"},
     };
@@ -128,7 +131,8 @@ TEST_F(LauncherWindowTest, StartIsRefusedWhileTheGateIsClosed) {
         EXPECT_EQ(box.title, QCoreApplication::applicationName());
         EXPECT_TRUE(dialog.isVisible());
         // And again later: still refused, the launcher goes on.
-        EXPECT_EQ(AnswerBox([&] { Button(&dialog, kIdStart)->click(); }).text.toStdString(), row.text);
+        EXPECT_EQ(AnswerBox([&] { Button(&dialog, kIdStart)->click(); }).text.toStdString(),
+                  row.text);
         EXPECT_TRUE(dialog.isVisible());
     }
     QTest::qWait(300);
@@ -163,7 +167,8 @@ TEST_F(LauncherWindowTest, UpToDateClientStartsTheGameAfterTheWindowsClosed) {
     ASSERT_TRUE(WaitFor([&] { return Exists("params") && Exists("started"); }, 10000));
     EXPECT_EQ(ReadFile("params"), "/100/0/1/1600/900\n");
     EXPECT_EQ(ReadFile("count"), "1\n") << "the parameters are one argument";
-    EXPECT_GE(std::stoll(ReadFile("started")), closedAt) << "the game started before the windows closed";
+    EXPECT_GE(std::stoll(ReadFile("started")), closedAt)
+        << "the game started before the windows closed";
 }
 
 TEST_F(LauncherWindowTest, SecondLauncherClosesAtOnceAndStartsNoWorker) {
@@ -200,7 +205,10 @@ TEST_F(LauncherWindowTest, LinkButtonsOpenTheirPages) {
     QDesktopServices::setUrlHandler("http", &recorder, "Open");
     QDesktopServices::setUrlHandler("https", &recorder, "Open");
     CForeDialog dialog(nullptr, settings_);
-    const struct { int id; const char* url; } rows[] = {
+    const struct {
+        int id;
+        const char* url;
+    } rows[] = {
         {kIdRegister, "http://account.test/login"},
         {kIdHome, "http://game.test/"},
         {kIdPay, "https://pay.test/"},
@@ -226,9 +234,8 @@ TEST_F(LauncherWindowTest, EngineCloseFromTheWorkerEndsTheModalRun) {
         // What the engine does after it fetched a replacement launcher.
         std::shared_ptr<ui::QtOwnerAdapter> owner = dialog->Owner();
         auto cancel = std::async(std::launch::async, [owner] { owner->OnCancel(); });
-        EXPECT_TRUE(WaitFor([&] {
-            return cancel.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-        }));
+        EXPECT_TRUE(WaitFor(
+            [&] { return cancel.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
         EXPECT_TRUE(owner->StopFlagPtr()->IsStopped());
     });
     QTimer::singleShot(30000, &back, [&] { back.done(99); });  // guard only
@@ -240,16 +247,18 @@ TEST_F(LauncherWindowTest, EngineCloseFromTheWorkerEndsTheModalRun) {
 TEST_F(LauncherWindowTest, ClosingDuringADownloadDoesNotWaitForIt) {
     Client(7, 8);
     std::atomic<bool> sending{false};
-    server_.Handle(std::string(kPatchPath) + "00007.DAT", [&](const HttpRequestRecord&, RawConnection& c) {
-        if (!c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\n")) return;
-        const std::string block(1024, 'x');
-        while (c.Send(block) && c.Pause(5)) sending = true;
-    });
+    server_.Handle(std::string(kPatchPath) + "00007.DAT",
+                   [&](const HttpRequestRecord&, RawConnection& c) {
+                       if (!c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\n")) return;
+                       const std::string block(1024, 'x');
+                       while (c.Send(block) && c.Pause(5)) sending = true;
+                   });
     {
         CBackDialog back(143, settings_);
         back.show();
         CForeDialog* dialog = back.MainDialog();
-        ASSERT_TRUE(WaitFor([&] { return sending && !dialog->GetDlgItem(kIdStaticNote)->isHidden(); }));
+        ASSERT_TRUE(
+            WaitFor([&] { return sending && !dialog->GetDlgItem(kIdStaticNote)->isHidden(); }));
         Button(dialog, kIdExit)->click();
         EXPECT_FALSE(back.isVisible());
         EXPECT_TRUE(dialog->Owner()->StopFlagPtr()->IsStopped());

@@ -2,6 +2,8 @@
 // messages against waiting calls, merging that never drops the message that
 // completes a file, no-ops after a stop, and no hang when the window goes
 // away while the worker is busy.
+#include "ui/owner_adapter.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -11,7 +13,6 @@
 #include <thread>
 
 #include "tests/support/fakes.h"
-#include "ui/owner_adapter.h"
 
 namespace launcher::test {
 namespace {
@@ -32,7 +33,9 @@ void RunWorker(const std::function<void()>& body) {
     QCoreApplication::processEvents();
 }
 
-bool IsProgress(const OwnerCall& c) { return c.kind == Kind::kMessage && c.message == kWmDownloadProgress; }
+bool IsProgress(const OwnerCall& c) {
+    return c.kind == Kind::kMessage && c.message == kWmDownloadProgress;
+}
 
 class OwnerAdapterTest : public ::testing::Test {
 protected:
@@ -49,7 +52,8 @@ TEST_F(OwnerAdapterTest, PostedProgressKeepsItsPlaceAmongWaitingCalls) {
         for (std::uint32_t block = 1; block <= kBlocks; ++block) {
             adapter_->SendMessageTo(kIdProgressTotal, kPbmSetPos, block * 100 / kBlocks, 0);
             adapter_->SendMessageTo(kDialog, kWmDownloadProgress, block * 1024, kTotal);
-            if (block % 1000 == 0) adapter_->SetControlText(kIdStaticVersion, std::to_string(block));
+            if (block % 1000 == 0)
+                adapter_->SetControlText(kIdStaticVersion, std::to_string(block));
         }
         adapter_->ShowControl(kIdStart, kSwShowNormal);
     });
@@ -95,10 +99,11 @@ TEST_F(OwnerAdapterTest, MergingKeepsFileEndsAndStopsAtOtherMessages) {
     });
     const std::vector<OwnerCall> calls = window_.Calls();
     // Whatever was merged, these must be there, in this order.
-    const std::vector<OwnerCall> required = {
-        Msg(kIdProgressFile, kPbmSetRange32, 0, 3000), Msg(kDialog, kWmDownloadProgress, 3000, 3000),
-        Msg(kIdProgressFile, kPbmSetRange32, 0, 5000), Msg(kDialog, kWmDownloadProgress, 2048, 5000),
-        Show(kIdStaticDone, kSwShowNormal)};
+    const std::vector<OwnerCall> required = {Msg(kIdProgressFile, kPbmSetRange32, 0, 3000),
+                                             Msg(kDialog, kWmDownloadProgress, 3000, 3000),
+                                             Msg(kIdProgressFile, kPbmSetRange32, 0, 5000),
+                                             Msg(kDialog, kWmDownloadProgress, 2048, 5000),
+                                             Show(kIdStaticDone, kSwShowNormal)};
     auto it = calls.begin();
     for (const OwnerCall& wanted : required) {
         it = std::find(it, calls.end(), wanted);
@@ -174,8 +179,8 @@ TEST_F(OwnerAdapterTest, WindowGoingAwayDuringADownloadReleasesTheWorker) {
 TEST_F(OwnerAdapterTest, CallsFromTheInterfaceThreadRunInOrderAtOnce) {
     adapter_->SendMessageTo(kIdProgressFile, kPbmSetPos, 7, 0);
     adapter_->ShowControl(kIdStart, kSwHide);
-    EXPECT_EQ(window_.Calls(),
-              (std::vector<OwnerCall>{Msg(kIdProgressFile, kPbmSetPos, 7, 0), Show(kIdStart, kSwHide)}));
+    EXPECT_EQ(window_.Calls(), (std::vector<OwnerCall>{Msg(kIdProgressFile, kPbmSetPos, 7, 0),
+                                                       Show(kIdStart, kSwHide)}));
 }
 
 }  // namespace

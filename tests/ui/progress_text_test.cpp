@@ -14,7 +14,11 @@ namespace launcher::test {
 namespace {
 
 TEST(ProgressTexts, AmountsAndTotals) {
-    const struct { std::uint32_t bytes; const char* received; const char* total; } rows[] = {
+    const struct {
+        std::uint32_t bytes;
+        const char* received;
+        const char* total;
+    } rows[] = {
         {0, "0 ", " / 0"},
         {1023, "1023 ", " / 1023"},
         {1024, "1 kb ", " / 1 kb"},
@@ -87,11 +91,13 @@ TEST_F(ProgressDialogTest, RefreshRuleAndPlacing) {
 }
 
 TEST_F(ProgressDialogTest, TickWrap) {
-    Run({
-        {"refresh just before the wrap", 0xFFFFFFF0u, 1, 10000, "1 ", " / 9 kb", 12},
-        {"112 ms across the wrap: no refresh", 0x60u, 20, 10000, "1 ", " / 9 kb", 12},
-        {"128 ms across the wrap: refresh", 0x70u, 4096, 10000, "4 kb ", " / 9 kb", 30},
-    }, 0xFFFFFF00u);
+    Run(
+        {
+            {"refresh just before the wrap", 0xFFFFFFF0u, 1, 10000, "1 ", " / 9 kb", 12},
+            {"112 ms across the wrap: no refresh", 0x60u, 20, 10000, "1 ", " / 9 kb", 12},
+            {"128 ms across the wrap: refresh", 0x70u, 4096, 10000, "4 kb ", " / 9 kb", 30},
+        },
+        0xFFFFFF00u);
 }
 
 TEST_F(ProgressDialogTest, FirstMessageWithNothingAnnounced) {

@@ -59,7 +59,7 @@ import -window root -crop "$((WIDTH + 40))x$((HEIGHT + 40))+$((X - 20))+$((Y - 2
 # Start: the middle of button 1 (777,476 193x60 in the window).
 xdotool mousemove "$((X + 873))" "$((Y + 506))" click 1
 for _ in $(seq 100); do [ -s demo-game.log ] && break; sleep 0.1; done
-for _ in $(seq 50); do kill -0 "$launcher" 2>/dev/null || break; sleep 0.1; done
+for _ in $(seq 150); do kill -0 "$launcher" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$launcher" 2>/dev/null && fail "the launcher did not end after Start"
 exit 0
 SESSION
