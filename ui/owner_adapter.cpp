@@ -41,20 +41,20 @@ public:
 };
 
 QtOwnerAdapter::QtOwnerAdapter(IEngineOwner& target, std::shared_ptr<StopFlag> stop)
-    : m_target(target), m_stop(std::move(stop)), m_pump(new OwnerPump(this)) {}
+    : m_target(target),
+      m_stop(std::move(stop)),
+      m_thread(QThread::currentThread()),
+      m_pump(new OwnerPump(this)) {}
 
 QtOwnerAdapter::~QtOwnerAdapter() {
-    if (m_pump && OnInterfaceThread()) Detach();
+    if (OnInterfaceThread()) Detach();
 }
 
 bool QtOwnerAdapter::Stopped() const {
     return m_stop && m_stop->IsStopped();
 }
 
-bool QtOwnerAdapter::OnInterfaceThread() const {
-    std::lock_guard lock(m_mutex);
-    return m_pump ? QThread::currentThread() == m_pump->thread() : false;
-}
+bool QtOwnerAdapter::OnInterfaceThread() const { return QThread::currentThread() == m_thread; }
 
 bool QtOwnerAdapter::Mergeable(const Call& call) {
     if (call.kind != Kind::kMessage) return false;

@@ -30,6 +30,7 @@
 #include "transfer/window_messages.h"
 
 class QObject;
+class QThread;
 
 namespace launcher::ui {
 
@@ -88,6 +89,7 @@ private:
 
     IEngineOwner& m_target;
     std::shared_ptr<StopFlag> m_stop;
+    QThread* const m_thread;  // the interface thread
     OwnerPump* m_pump = nullptr;  // lives on the interface thread; guarded by m_mutex
 
     mutable std::mutex m_mutex;
