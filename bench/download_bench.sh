@@ -228,8 +228,11 @@ for round in $(seq "$rounds"); do
     done
     printf 'round %d: curl %s MiB/s, LauncherCli %s MiB/s, Launcher %s\n' \
         "$round" "$r_curl" "$r_cli" "${r_window:-n/a}" >&2
-    # This round's download goes aside before the next round writes.
+    # This round's download goes aside, and out of the page cache: a cache
+    # growing by a GiB a round slows the later rounds down on its own.
     mv "$run/curl.$round/00001.DAT" "$trash/curl.$round.DAT"
+    sync
+    dd if="$trash/curl.$round.DAT" iflag=nocache count=0 status=none
 done
 
 row() {  # name, results file, goal
