@@ -199,10 +199,10 @@ measure_window() {
     :
 }
 
-median() {  # of column $1 of stdin
-    awk -v c="$1" '{ print $c }' | sort -n | awk '{ v[NR] = $1 }
-        END { if (NR == 0) print "n/a"; else if (NR % 2) print v[(NR + 1) / 2];
-              else printf "%.2f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+median() {  # of column $1 of stdin, printed with format $2
+    awk -v c="$1" '{ print $c }' | sort -n | awk -v f="$2" '{ v[NR] = $1 }
+        END { if (NR == 0) print "n/a"; else if (NR % 2) printf f "\n", v[(NR + 1) / 2];
+              else printf f "\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
 spread() {  # lowest-highest of column $1 of stdin
@@ -217,6 +217,7 @@ ratio() {
 echo "download benchmark: $size_mib MiB package from nginx on $host, $rounds rounds" >&2
 echo "LauncherCli: $bin/LauncherCli" >&2
 : > "$run/curl.results"; : > "$run/cli.results"; : > "$run/window.results"
+declare -A rate_of
 for round in $(seq "$rounds"); do
     # Alternate who goes first; each starts with no dirty pages of the others.
     if [ $((round % 2)) = 1 ]; then order="curl cli window"; else order="cli curl window"; fi
@@ -224,10 +225,10 @@ for round in $(seq "$rounds"); do
         sync
         result=$("measure_$who" "$round")
         [ -n "$result" ] && echo "$result" >> "$run/$who.results"
-        eval "r_$who=\"\${result%% *}\""
+        rate_of[$who]="${result%% *}"
     done
     printf 'round %d: curl %s MiB/s, LauncherCli %s MiB/s, Launcher %s\n' \
-        "$round" "$r_curl" "$r_cli" "${r_window:-n/a}" >&2
+        "$round" "${rate_of[curl]}" "${rate_of[cli]}" "${rate_of[window]:-n/a}" >&2
     # This round's download goes aside, and out of the page cache: a cache
     # growing by a GiB a round slows the later rounds down on its own.
     mv "$run/curl.$round/00001.DAT" "$trash/curl.$round.DAT"
@@ -237,12 +238,12 @@ done
 
 row() {  # name, results file, goal
     local rate cpu
-    rate=$(median 1 < "$2")
-    cpu=$(median 2 < "$2")
+    rate=$(median 1 %.1f < "$2")
+    cpu=$(median 2 %.2f < "$2")
     printf '%-12s %9s %17s %8s %9s %8s\n' "$1" "$rate" "$(spread 1 < "$2")" \
         "$(ratio "$rate" "$curl_rate")" "$cpu" "$3"
 }
-curl_rate=$(median 1 < "$run/curl.results")
+curl_rate=$(median 1 %.1f < "$run/curl.results")
 printf '\n%-12s %9s %17s %8s %9s %8s\n' program "MiB/s" "(lowest-highest)" "vs curl" "CPU s" goal
 row curl "$run/curl.results" ""
 row LauncherCli "$run/cli.results" ">= 0.70"
