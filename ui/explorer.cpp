@@ -1,11 +1,12 @@
 #include "ui/explorer.h"
 
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#if defined(LAUNCHER_WEBENGINE) && defined(Q_OS_UNIX)
+#include <unistd.h>
+#endif
 #ifdef LAUNCHER_WEBENGINE
 #include <QWebEngineView>
 #else
@@ -55,8 +56,10 @@ void CExplorer1::Navigate(const QString& url) {
 
 void CExplorer1::PrepareProcess() {
 #ifdef LAUNCHER_WEBENGINE
+#ifdef Q_OS_UNIX
     // Chromium refuses to run its sandbox as root; only then switch it off.
     if (::geteuid() == 0) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+#endif
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 #endif
 }
