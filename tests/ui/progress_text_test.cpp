@@ -110,5 +110,39 @@ TEST_F(ProgressDialogTest, VeryFirstMessageRefreshesWhenTheSystemRanLongEnough) 
     Run({{"tick 120: too early", 120, 1, 100, "", "", 84}});
 }
 
+TEST(EngineMessages, BarsTakeTheFetchersRangeColoursAndPositions) {
+    CForeDialog dialog(nullptr);
+    IEngineOwner& owner = dialog;
+    auto* file = static_cast<ui::CProgressCtrl*>(dialog.GetDlgItem(kIdProgressFile));
+    auto* total = static_cast<ui::CProgressCtrl*>(dialog.GetDlgItem(kIdProgressTotal));
+    // The start of an attempt, as the fetcher sends it.
+    owner.SendMessageTo(kIdProgressFile, kPbmSetPos, 0, 0);
+    owner.SendMessageTo(kIdProgressTotal, kPbmSetPos, 0, 0);
+    owner.SendMessageTo(kIdProgressFile, kPbmSetBkColor, 0, Rgb(0, 0, 0));
+    owner.SendMessageTo(kIdProgressFile, kPbmSetBarColor, 0, Rgb(32, 164, 255));
+    owner.SendMessageTo(kIdProgressTotal, kPbmSetBkColor, 0, Rgb(0, 0, 0));
+    owner.SendMessageTo(kIdProgressTotal, kPbmSetBarColor, 0, Rgb(60, 255, 0));
+    owner.SendMessageTo(kIdProgressFile, kPbmSetRange32, 0, 3000000000u);
+    owner.SendMessageTo(kDialog, kWmDownloadProgress, 1500000000u, 3000000000u);
+    owner.SendMessageTo(kIdProgressTotal, kPbmSetPos, 25, 0);
+
+    EXPECT_EQ(file->BarColor(), QColor(32, 164, 255));
+    EXPECT_EQ(total->BarColor(), QColor(60, 255, 0));
+    EXPECT_EQ(file->BkColor(), QColor(0, 0, 0));
+    EXPECT_EQ(file->High(), 3000000000u);
+    EXPECT_EQ(file->Pos(), 1500000000u);
+    EXPECT_EQ(file->FilledWidth(), file->width() / 2);
+    EXPECT_EQ(total->High(), 100u) << "the total bar keeps its default range";
+    EXPECT_EQ(total->FilledWidth(), total->width() / 4);
+
+    owner.SetControlText(kIdStaticVersion, "当前版本: 6 /最新版本： 7");
+    owner.ShowControl(kIdStaticVersion, kSwShowNormal);
+    owner.ShowControl(kIdStartIdle, kSwHide);
+    EXPECT_EQ(static_cast<QLabel*>(dialog.GetDlgItem(kIdStaticVersion))->text().toStdString(),
+              "当前版本: 6 /最新版本： 7");
+    EXPECT_FALSE(dialog.GetDlgItem(kIdStaticVersion)->isHidden());
+    EXPECT_TRUE(dialog.GetDlgItem(kIdStartIdle)->isHidden());
+}
+
 }  // namespace
 }  // namespace launcher::test
