@@ -426,6 +426,13 @@ class Point:
                 return True
         return False
 
+    def target_kind(self):
+        if self.rel in (VERSION_FILE, VERSION_TEMP):
+            return "version"
+        if self.rel == ".":
+            return "directory"
+        return "package" if classify(self.rel) == "package" else "entry"
+
     def label(self):
         return "p%d %s #%d" % (self.start, self.description, self.when)
 
@@ -465,11 +472,13 @@ def points_of(events, client, start, names):
     return points, unreachable
 
 
-def durability_problems(events, client):
-    """Every version rename must come after a syncfs that follows the entries
-    written since the previous one, after an fsync of its temporary file, and be
-    followed by an fsync of the directory."""
+def durability_problems(events, client, advances):
+    """The version file must advance `advances` times, each time by renaming a
+    temporary file synced before, after a syncfs that follows the entries
+    written since the previous advance, and be followed by an fsync of the
+    directory. It is never written in place."""
     problems = []
+    renames = 0
     entry_written = False
     synced = True
     temp_synced = False
@@ -482,6 +491,8 @@ def durability_problems(events, client):
             synced = True
         elif e.call == "write" and path == VERSION_TEMP:
             temp_synced = False
+        elif e.call in ("write", "ftruncate") and path == VERSION_FILE:
+            problems.append("the version file written in place (#%d)" % e.index)
         elif e.call == "fsync" and path == VERSION_TEMP:
             temp_synced = True
         elif e.call == "fsync" and path == "." and pending_dir_sync is not None:
@@ -496,8 +507,12 @@ def durability_problems(events, client):
                 problems.append(label + " of an unsynced temporary file")
             entry_written = False
             pending_dir_sync = label
+            renames += 1
     if pending_dir_sync is not None:
         problems.append("no directory sync after " + pending_dir_sync)
+    if renames != advances:
+        problems.append("the version file was renamed into place %d times, not %d" %
+                        (renames, advances))
     return problems
 
 
@@ -706,19 +721,20 @@ def reference(scenario, bin_dir, server, work, start, start_dir):
                         "temporaries %s" % (start, code, ok, temps))
     events = parse_trace(trace)
     problems += ["reference run from patch %d: %s" % (start, p)
-                 for p in durability_problems(events, client)]
+                 for p in durability_problems(events, client, LATEST - start + (start == 1))]
     points, unreachable = points_of(events, client, start, scenario.names)
     return points, unreachable, problems, seconds
 
 
 def choose_points(points, count, rng):
-    """Every point, or a sample holding each kind of call at least once."""
+    """Every point, or a sample holding each call on each kind of file (the
+    version file, an entry, a package, the directory) at least once."""
     if count is None or count >= len(points):
         return points
-    by_call = collections.defaultdict(list)
+    strata = collections.defaultdict(list)
     for p in points:
-        by_call[p.call].append(p)
-    chosen = [rng.choice(by_call[c]) for c in sorted(by_call)]
+        strata[(p.call, p.target_kind())].append(p)
+    chosen = [rng.choice(strata[key]) for key in sorted(strata)]
     rest = [p for p in points if p not in chosen]
     chosen += rng.sample(rest, max(0, count - len(chosen)))
     return sorted(chosen, key=points.index)
@@ -784,17 +800,17 @@ def main():
                         "patch-server, mkpatch and the decompressor")
     parser.add_argument("--long", action="store_true", help="every point, more random kills")
     parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--points", type=int, help="sampled syscall points (default: short 12, "
-                        "long all)")
-    parser.add_argument("--random", type=int, help="random-time kills (short 6, long 60)")
+    parser.add_argument("--points", type=int, help="sampled syscall points (default: short one "
+                        "per call and kind of file, long all)")
+    parser.add_argument("--random", type=int, help="random-time kills (short 4, long 60)")
     parser.add_argument("--jobs", type=int, help="runs at once (short 2, long 4)")
     parser.add_argument("--work", help="keep everything in this directory")
     args = parser.parse_args()
     if shutil.which("strace") is None:
         print("crash_suite: strace is not installed; skipped")
         return 77
-    points_wanted = args.points if args.points is not None else (None if args.long else 12)
-    randoms = args.random if args.random is not None else (60 if args.long else 6)
+    points_wanted = args.points if args.points is not None else (None if args.long else 0)
+    randoms = args.random if args.random is not None else (60 if args.long else 4)
     jobs = args.jobs or (4 if args.long else 2)
     bin_dir = os.path.realpath(args.bin)
     work = os.path.realpath(args.work or tempfile.mkdtemp(prefix="crash-suite-"))
