@@ -271,10 +271,17 @@ def launcher_command(bin_dir, server):
             "--download-host", server.host()]
 
 
-def launcher_env():
+def launcher_env(bin_dir, traced=False):
     env = dict(os.environ)
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
+    # In sanitizer builds dlopen goes through the sanitizer's interceptor, whose
+    # caller has no $ORIGIN runpath: show it the decompressor's directory.
+    env["LD_LIBRARY_PATH"] = ":".join(filter(None, [bin_dir, env.get("LD_LIBRARY_PATH")]))
+    if traced:
+        # The leak checker of sanitizer builds cannot work under ptrace.
+        env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"),
+                                                     "detect_leaks=0"]))
     return env
 
 
@@ -285,13 +292,17 @@ def run_launcher(bin_dir, server, client, log, strace=None):
     if strace is not None:
         command = ["strace", "-f", "-qq", "-y"] + strace + command
     with open(log, "ab") as err:
+        # A group of its own, so that a hung run goes with its tracer.
+        process = subprocess.Popen(command, cwd=client,
+                                   env=launcher_env(bin_dir, strace is not None),
+                                   stdin=subprocess.DEVNULL, stdout=err, stderr=err,
+                                   start_new_session=True)
         try:
-            result = subprocess.run(command, cwd=client, env=launcher_env(),
-                                    stdin=subprocess.DEVNULL, stdout=err, stderr=err,
-                                    timeout=RUN_TIMEOUT)
+            code = process.wait(timeout=RUN_TIMEOUT)
         except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
             return "timeout"
-    code = result.returncode
     # strace ends with the tracee's signal or reports it as 128 + signal.
     return -signal.SIGKILL if code in (-signal.SIGKILL, 128 + signal.SIGKILL) else code
 
@@ -301,7 +312,7 @@ def run_and_kill_after(bin_dir, server, client, log, delay):
     kill came while it was still running."""
     with open(log, "ab") as err:
         process = subprocess.Popen(launcher_command(bin_dir, server), cwd=client,
-                                   env=launcher_env(), stdin=subprocess.DEVNULL,
+                                   env=launcher_env(bin_dir), stdin=subprocess.DEVNULL,
                                    stdout=err, stderr=err)
         try:
             process.wait(timeout=delay)
@@ -391,6 +402,7 @@ def is_point(event, client, names):
 
 
 def matches(event, call, literal, absolute):
+    """Whether strace's -P filter of a point lets `event` count towards it."""
     if event.call != call:
         return False
     if event.fd_path is not None and event.call in FD_CALLS:
@@ -655,9 +667,11 @@ def run_point(scenario, bin_dir, server, job_dir, start_dir, point):
     mark = server.mark()
     code = run_launcher(bin_dir, server, client, log,
                         ["-o", strace_log] + point.strace_options(client))
-    if code != -signal.SIGKILL or not point.hit_in(strace_log, client):
-        outcome.missed = "exit %s, intended call %s" % (code, "killed" if code ==
-                                                        -signal.SIGKILL else "not reached")
+    if code != -signal.SIGKILL:
+        outcome.missed = "not killed (exit %s)" % code
+        return outcome
+    if not point.hit_in(strace_log, client):
+        outcome.missed = "killed at another call"
         return outcome
     outcome.crashes = 1
     check_after_crash(scenario, client, point.start, outcome.findings, outcome.label)
@@ -735,6 +749,8 @@ def choose_points(points, count, rng):
     for p in points:
         strata[(p.call, p.target_kind())].append(p)
     chosen = [rng.choice(strata[key]) for key in sorted(strata)]
+    if count and count < len(chosen):
+        chosen = rng.sample(chosen, count)
     rest = [p for p in points if p not in chosen]
     chosen += rng.sample(rest, max(0, count - len(chosen)))
     return sorted(chosen, key=points.index)
@@ -822,7 +838,7 @@ def main():
     failed = True
     try:
         states = stage(scenario, bin_dir, slots.servers[0], work)
-        print("crash_suite: start states ready (%.0f s)" % (time.monotonic() - began))
+        print("crash_suite: start states ready (%.0f s)" % (time.monotonic() - began), flush=True)
 
         def with_slot(fn, *a):
             server = slots.free.get()
@@ -843,7 +859,7 @@ def main():
                 if s == 1:
                     fresh_seconds = seconds
         print("crash_suite: %d kill points in the reference runs, a fresh run takes %.1f s" %
-              (len(all_points), fresh_seconds))
+              (len(all_points), fresh_seconds), flush=True)
 
         chosen = choose_points(all_points, points_wanted, rng)
         plans = [("point", p) for p in chosen]
