@@ -630,8 +630,8 @@ class Slots:
 
 
 class Outcome:
-    def __init__(self, kind, label):
-        self.kind, self.label = kind, label
+    def __init__(self, kind, label, where):
+        self.kind, self.label, self.where = kind, label, where
         self.crashes = 0
         self.missed = None
         self.converged = False
@@ -658,7 +658,7 @@ def finish(scenario, bin_dir, server, client, log, outcome, start, mark):
 
 
 def run_point(scenario, bin_dir, server, job_dir, start_dir, point):
-    outcome = Outcome("syscall", point.label())
+    outcome = Outcome("syscall", point.label(), "a call on the " + point.target_kind())
     client = os.path.join(job_dir, "client")
     shutil.copytree(start_dir, client, symlinks=True)
     client = os.path.realpath(client)
@@ -681,7 +681,7 @@ def run_point(scenario, bin_dir, server, job_dir, start_dir, point):
 
 def run_random(scenario, bin_dir, server, job_dir, start_dir, delays):
     outcome = Outcome("random", "fresh, kills after " +
-                      ", ".join("%.2f s" % d for d in delays))
+                      ", ".join("%.2f s" % d for d in delays), "a random time")
     client = os.path.join(job_dir, "client")
     shutil.copytree(start_dir, client, symlinks=True)
     log = os.path.join(job_dir, "launcher.log")
@@ -800,6 +800,15 @@ def summarize(outcomes, unreachable, problems, elapsed, args):
     print("  %-52s %d" % ("runs that needed a second recovery start", second_starts))
     print("  %-52s %.0f (max %d, total %d)" % ("bytes served again per crash (mean)", per_crash,
                                                max(extra, default=0), sum(extra)))
+    by_where = collections.defaultdict(list)
+    for o in crashed:
+        by_where[o.where].append(o)
+    for where, group in sorted(by_where.items()):
+        bytes_ = sum(o.extra_bytes for o in group)
+        kills = sum(o.crashes for o in group)
+        refetched = sum(1 for o in group if o.extra_bytes > 1000)
+        print("      killed at %-24s %4d kills, %8.0f B per kill, %d with more than 1 kB" %
+              (where, kills, bytes_ / kills, refetched))
     show("points strace's per-thread counting cannot reach", unreachable)
     show("points whose kill missed the intended call",
          ["%s: %s" % (o.label, o.missed) for o in missed])
