@@ -3,9 +3,11 @@
 #   scripts/test.sh            the default (RelWithDebInfo) build
 #   scripts/test.sh asan       address and undefined-behaviour sanitizers
 #   scripts/test.sh tsan       thread sanitizer
+# Further arguments go to ctest (for example -L engine, -LE crash).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${1:-default}"
+shift || true
 
 ./scripts/install-deps.sh
 
@@ -15,4 +17,4 @@ if [ "${CI:-}" = "true" ]; then extra+=(-DLAUNCHER_WARNINGS_AS_ERRORS=ON); fi
 
 cmake --preset "$preset" "${extra[@]}" >/dev/null
 cmake --build --preset "$preset" -j "$(nproc)"
-ctest --preset "$preset"
+ctest --preset "$preset" "$@"
