@@ -2,10 +2,13 @@
 // server on 127.0.0.1, the recording owner, a fake clock and recorded boxes.
 #pragma once
 
+#include <zlib.h>
+
 #include <memory>
 
 #include "engine/globals.h"
 #include "engine/my_fun.h"
+#include "transfer/decompressor.h"
 #include "tests/support/fakes.h"
 #include "tests/support/test_http_server.h"
 
@@ -57,6 +60,19 @@ protected:
     FakeClock clock_;
     RecordingMessageBoxes boxes_;
     EngineEnvironment environment_;
+};
+
+// An engine run that unpacks packages with zlib as its decompressor.
+class PackageEngineTest : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        g_pfnUncompress = &::uncompress;
+    }
+    void TearDown() override {
+        g_pfnUncompress = nullptr;
+        EngineTest::TearDown();
+    }
 };
 
 }  // namespace launcher::test

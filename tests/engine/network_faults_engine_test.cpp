@@ -20,17 +20,9 @@ const char kListPath[] = "/corvatheon_version/corvatheon2_online/SERVERVER.INI";
 const char kPackagePath[] = "/corvatheon2_online/00001.DAT";
 const char kPackage[] = "00001.DAT";
 
-class NetworkFaultEngineTest : public EngineTest, public ::testing::WithParamInterface<Row> {
+class NetworkFaultEngineTest : public PackageEngineTest,
+                               public ::testing::WithParamInterface<Row> {
 protected:
-    void SetUp() override {
-        EngineTest::SetUp();
-        g_pfnUncompress = &::uncompress;
-    }
-    void TearDown() override {
-        g_pfnUncompress = nullptr;
-        EngineTest::TearDown();
-    }
-
     std::vector<std::string> NewBoxes(std::size_t before) const {
         auto texts = boxes_.Texts();
         return {texts.begin() + static_cast<long>(before), texts.end()};

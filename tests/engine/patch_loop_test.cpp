@@ -19,16 +19,8 @@ std::string PackagePath(int number) {
     return "/corvatheon2_online/" + FiveDigits(number) + ".DAT";
 }
 
-class PatchLoopTest : public EngineTest {
+class PatchLoopTest : public PackageEngineTest {
 protected:
-    void SetUp() override {
-        EngineTest::SetUp();
-        g_pfnUncompress = &::uncompress;
-    }
-    void TearDown() override {
-        g_pfnUncompress = nullptr;
-        EngineTest::TearDown();
-    }
 
     // Package N writes "patch-N.txt" and rewrites "common\version.txt".
     void ServePackages(int from, int to) {

@@ -1,5 +1,8 @@
 #include "tests/support/fakes.h"
 
+#include "platform/library.h"
+#include "transfer/decompressor.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -158,6 +161,22 @@ std::string TempDirTest::ReadFile(const std::string& path) {
 }
 
 bool TempDirTest::Exists(const std::string& path) { return std::filesystem::exists(path); }
+
+std::vector<OwnerCall> FetcherStartMessages() {
+    return {Msg(kIdProgressFile, kPbmSetPos, 0, 0),
+            Msg(kIdProgressTotal, kPbmSetPos, 0, 0),
+            Msg(kIdProgressFile, kPbmSetBkColor, 0, 0),
+            Msg(kIdProgressFile, kPbmSetBarColor, 0, 0x00FFA420),
+            Msg(kIdProgressTotal, kPbmSetBkColor, 0, 0),
+            Msg(kIdProgressTotal, kPbmSetBarColor, 0, 0x0000FF3C)};
+}
+
+bool LoadBuiltDecompressor() {
+    g_pfnUncompress = reinterpret_cast<UncompressFunction>(LoadLibrarySymbol(
+        std::string(LAUNCHER_BIN_DIR) + "/" + SharedLibraryFileName(kDecompressorLibrary),
+        kDecompressorEntry));
+    return g_pfnUncompress != nullptr;
+}
 
 std::string PatternBytes(std::size_t size, unsigned seed) {
     std::string out(size, '\0');

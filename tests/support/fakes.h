@@ -103,6 +103,12 @@ private:
     std::string dir_;
 };
 
+// The six messages the fetcher sends at the start of every attempt.
+std::vector<OwnerCall> FetcherStartMessages();
+
+// Loads the built decompressor library into g_pfnUncompress; false when missing.
+bool LoadBuiltDecompressor();
+
 // Deterministic test content of `size` bytes.
 std::string PatternBytes(std::size_t size, unsigned seed = 1);
 

@@ -274,12 +274,12 @@ std::string TestHttpServer::HonestResponse(const HttpRequestRecord& request,
     // One range "bytes=F-" or "bytes=F-L"; anything else is answered in full.
     std::string range = request.Header("range");
     if (range.rfind("bytes=", 0) == 0 && range.find(',') == std::string::npos) {
-        std::string spec = range.substr(6);
-        auto dash = spec.find('-');
+        std::string rangeSet = range.substr(6);
+        auto dash = rangeSet.find('-');
         std::size_t f = 0;
         std::size_t l = 0;
-        if (dash != std::string::npos && ParseUnsigned(spec.substr(0, dash), f)) {
-            std::string lastText = spec.substr(dash + 1);
+        if (dash != std::string::npos && ParseUnsigned(rangeSet.substr(0, dash), f)) {
+            std::string lastText = rangeSet.substr(dash + 1);
             if (lastText.empty() || (ParseUnsigned(lastText, l) && l >= f)) {
                 if (f >= size) {
                     return Head("416 Range Not Satisfiable", "Content-Range: bytes */" +

@@ -37,11 +37,7 @@ class MkpatchTest : public test::TempDirTest {
 protected:
     void SetUp() override {
         TempDirTest::SetUp();
-        g_pfnUncompress = reinterpret_cast<UncompressFunction>(
-            LoadLibrarySymbol(std::string(LAUNCHER_BIN_DIR) + "/" +
-                                  SharedLibraryFileName(kDecompressorLibrary),
-                              kDecompressorEntry));
-        ASSERT_NE(g_pfnUncompress, nullptr);
+        ASSERT_TRUE(test::LoadBuiltDecompressor());
     }
     void TearDown() override {
         g_pfnUncompress = nullptr;

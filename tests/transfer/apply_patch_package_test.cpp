@@ -61,11 +61,7 @@ class ApplyPatchPackageTest : public test::TempDirTest {
 protected:
     void SetUp() override {
         TempDirTest::SetUp();
-        g_pfnUncompress = reinterpret_cast<UncompressFunction>(
-            LoadLibrarySymbol(std::string(LAUNCHER_BIN_DIR) + "/" +
-                                  SharedLibraryFileName(kDecompressorLibrary),
-                              kDecompressorEntry));
-        ASSERT_NE(g_pfnUncompress, nullptr);
+        ASSERT_TRUE(test::LoadBuiltDecompressor());
         // The package lies beside the installation, so that anything written
         // outside the installation shows up as a stray entry here.
         fs::create_directory("install");

@@ -29,14 +29,6 @@ using SteadyClock = std::chrono::steady_clock;
 
 const char kLocal[] = "00006.DAT";
 
-std::vector<OwnerCall> StartMessages() {
-    return {Msg(kIdProgressFile, kPbmSetPos, 0, 0),
-            Msg(kIdProgressTotal, kPbmSetPos, 0, 0),
-            Msg(kIdProgressFile, kPbmSetBkColor, 0, 0),
-            Msg(kIdProgressFile, kPbmSetBarColor, 0, 0x00FFA420),
-            Msg(kIdProgressTotal, kPbmSetBkColor, 0, 0),
-            Msg(kIdProgressTotal, kPbmSetBarColor, 0, 0x0000FF3C)};
-}
 
 // Sends `bytes` as they are, then keeps the connection open for `holdMs`.
 TestHttpServer::Handler Raw(std::string bytes, unsigned holdMs = 0) {
@@ -117,7 +109,7 @@ TEST_F(DownloadFileTest, SendsTheExactMessagesForA2500ByteFile) {
     server_.ServeFile("/f", PatternBytes(2500));
     ASSERT_EQ(Fetch(), 1);
 
-    auto expected = StartMessages();
+    auto expected = test::FetcherStartMessages();
     expected.push_back(Msg(kIdProgressFile, kPbmSetRange32, 0, 2500));
     expected.push_back(Msg(kDialog, kWmDownloadProgress, 0, 2500));
     for (std::uint32_t l : {1024u, 2048u, 2500u}) {

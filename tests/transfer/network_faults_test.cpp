@@ -20,14 +20,6 @@ using test::TestHttpServer;
 
 constexpr std::uint64_t kVersionListCap = 64 * 1024;
 
-std::vector<OwnerCall> StartMessages() {
-    return {Msg(kIdProgressFile, kPbmSetPos, 0, 0),
-            Msg(kIdProgressTotal, kPbmSetPos, 0, 0),
-            Msg(kIdProgressFile, kPbmSetBkColor, 0, 0),
-            Msg(kIdProgressFile, kPbmSetBarColor, 0, 0x00FFA420),
-            Msg(kIdProgressTotal, kPbmSetBkColor, 0, 0),
-            Msg(kIdProgressTotal, kPbmSetBarColor, 0, 0x0000FF3C)};
-}
 
 class NetworkFaultTest : public test::TempDirTest, public ::testing::WithParamInterface<Row> {
 protected:
@@ -65,7 +57,7 @@ TEST_P(NetworkFaultTest, OneAttemptKeepsWhatArrivedAndAnHonestOneFinishes) {
     EXPECT_EQ(DownloadFile(origin + path, local, context), row.result);
     EXPECT_TRUE(LocalIs(local, row.after));
     const auto calls = owner_.Calls();
-    const auto start = StartMessages();
+    const auto start = test::FetcherStartMessages();
     ASSERT_GE(calls.size(), start.size());
     EXPECT_TRUE(std::equal(start.begin(), start.end(), calls.begin()));
     // The progress shown never runs ahead of the file: the last amount
