@@ -49,4 +49,13 @@ expected='Corvatheon2 demo game started with "/100/0/2/1024/768\n" at patch 0000
 "$bin/LauncherCli" --version-host "127.0.0.1:$port" --download-host "127.0.0.1:$port" \
   2> "$work/second.err" || { cat "$work/second.err"; fail "second run"; }
 grep -q 'up to date (patch 6)' "$work/second.err" || fail "second run: $(cat "$work/second.err")"
+# The server gone: exit 1 with the reason, without hanging.
+kill "$server_pid"; wait "$server_pid" 2>/dev/null || true; server_pid=""
+set +e
+timeout 60 "$bin/LauncherCli" --version-host "127.0.0.1:$port" 2> "$work/down.err"; status=$?
+"$bin/LauncherCli" --no-such-option 2>/dev/null; usage=$?
+set -e
+[ "$status" = 1 ] || fail "server down: exit $status"
+grep -q 'could not be fetched' "$work/down.err" || fail "server down: $(cat "$work/down.err")"
+[ "$usage" = 2 ] || fail "bad usage: exit $usage"
 echo "1 passed, 0 failed"
