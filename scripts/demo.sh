@@ -76,7 +76,8 @@ echo "== Client directory: $client (patch $(cat PRESENTVERSION.DAT 2>/dev/null |
 echo "== Patch server: http://127.0.0.1:8642/ (log: $run/server.log)"
 set +e
 if [ "$use_window" = 1 ]; then
-  ./Launcher
+  echo "== The launcher window is open (its diagnostics go to $run/launcher.log)"
+  ./Launcher 2> "$run/launcher.log"
   status=$?
   # After a self-update the updater runs the new launcher; wait for it to end.
   while pgrep -x Launcher >/dev/null 2>&1; do sleep 1; done
