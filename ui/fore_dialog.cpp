@@ -19,6 +19,7 @@
 #include "platform/process.h"
 #include "platform/single_instance.h"
 #include "platform/stop_flag.h"
+#include "ui/bench_report.h"
 #include "ui/bitmap_button.h"
 #include "ui/dialog_template.h"
 #include "ui/explorer.h"
@@ -223,6 +224,12 @@ bool CForeDialog::OnInitDialog() {
         QString::fromStdString(m_settings.deployment.newsHost) + QString::fromUtf8(kNewsPath);
     m_wndBrowser->Navigate(m_strNewsUrl);
 
+    m_bench = ui::BenchReport::FromEnvironment(
+        {[this] { return m_worker.Finished(); }, [] { return g_nLaunchBlock == 0; },
+         [this] {
+             QMetaObject::invokeMethod(
+                 this, [this] { OnCancel(); }, Qt::QueuedConnection);
+         }});
     StartWorker();
 
     // Faces and visibility. The worker's first calls wait for the event loop,
@@ -293,6 +300,7 @@ void CForeDialog::SetControlText(int controlId, const std::string& text) {
 void CForeDialog::SendMessageTo(int controlId, unsigned message, std::uint32_t wParam,
                                 std::uint32_t lParam) {
     if (message == kWmDownloadProgress) {
+        if (m_bench) m_bench->OnProgress(wParam, lParam);
         OnDownloadProgress(wParam, lParam);
         return;
     }

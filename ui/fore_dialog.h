@@ -26,6 +26,7 @@ class SingleInstanceLock;
 class StopFlag;
 
 namespace ui {
+class BenchReport;
 class CBitmapButton;
 class CExplorer1;
 class CProgressCtrl;
@@ -128,6 +129,7 @@ private:
     std::shared_ptr<StopFlag> m_stop;
     std::shared_ptr<ui::QtOwnerAdapter> m_owner;
     std::shared_ptr<WorkerRun> m_run;
+    std::unique_ptr<ui::BenchReport> m_bench;  // only with LAUNCHER_BENCH_REPORT set
     bool m_bSecondInstance = false;
 };
 
