@@ -1,10 +1,10 @@
 #include "transfer/apply_patch_package.h"
 
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <optional>
 #include <thread>
 #include <unordered_set>
 
@@ -15,10 +15,14 @@ namespace launcher {
 
 namespace {
 
-// An entry's output may be written while the next entry is decompressed only
-// up to this size; a larger one is written before the next is taken, so that
-// memory stays near one entry's blocks.
-constexpr std::size_t kOverlapLimit = std::size_t{32} << 20;
+// Decompressed entries wait for the writer in a queue of at most this many
+// bytes (the one being written included), so that a slow write of one file
+// does not hold up decompressing the next few. An entry larger than this is
+// written before the next is taken: memory stays within one entry's blocks
+// and this limit.
+constexpr std::size_t kQueueLimit = std::size_t{32} << 20;
+// Empty files take no bytes; bound them by count.
+constexpr std::size_t kQueueEntries = 4096;
 
 using Block = std::unique_ptr<unsigned char[]>;
 
@@ -103,15 +107,16 @@ private:
 };
 
 // Writes decompressed entries, one at a time and in package order, on a second
-// thread, so that writing one file overlaps decompressing the next. After the
-// first failure nothing more is written. Without a thread it writes inline.
+// thread, so that writing overlaps decompressing the entries after it. After
+// the first failure nothing more is written. Without a thread it writes inline.
 class EntryWriter {
 public:
     struct Job {
         std::string path;
         Block data;
-        std::size_t size = 0;
-        std::string where;  // for the problem text
+        std::size_t size = 0;      // bytes to write
+        std::size_t capacity = 0;  // bytes held by data, counted against the queue's limit
+        std::string where;         // for the problem text
     };
 
     EntryWriter() {
@@ -131,27 +136,33 @@ public:
         if (thread_.joinable()) thread_.join();
     }
 
-    // Hands `job` over once the previous one is written; false (job dropped)
-    // when an earlier job failed.
+    // Queues `job` once there is room for it; false (job dropped) when an
+    // earlier job failed.
     bool Submit(Job job) {
         if (!thread_.joinable()) {
-            Write(job);
+            std::string problem;
+            ApplyResult result = Write(job, problem);
+            if (result != ApplyResult::kApplied) Fail(result, std::move(problem));
             return failure_ == ApplyResult::kApplied;
         }
-        const bool large = job.size > kOverlapLimit;
+        const std::size_t size = job.capacity;
         std::unique_lock lock(mutex_);
-        idle_.wait(lock, [this] { return !pending_ && !busy_; });
+        idle_.wait(lock, [&] {
+            return failure_ != ApplyResult::kApplied || Drained() ||
+                   (queuedBytes_ + size <= kQueueLimit && jobs_.size() < kQueueEntries);
+        });
         if (failure_ != ApplyResult::kApplied) return false;
-        pending_ = std::move(job);
+        queuedBytes_ += size;
+        jobs_.push_back(std::move(job));
         wake_.notify_all();
-        if (large) idle_.wait(lock, [this] { return !pending_ && !busy_; });
+        if (size > kQueueLimit) idle_.wait(lock, [this] { return Drained(); });
         return true;
     }
 
     // Waits for the last job; the first failure, if any.
     ApplyResult Finish(std::string& problem) {
         std::unique_lock lock(mutex_);
-        idle_.wait(lock, [this] { return !pending_ && !busy_; });
+        idle_.wait(lock, [this] { return Drained(); });
         if (failure_ != ApplyResult::kApplied) problem = problem_;
         return failure_;
     }
@@ -160,26 +171,37 @@ public:
     void MakeParents(const std::string& path) { walk_.MakeParents(path); }
 
 private:
+    bool Drained() const { return jobs_.empty() && !busy_; }
+
+    void Fail(ApplyResult result, std::string problem) {
+        if (failure_ != ApplyResult::kApplied) return;
+        failure_ = result;
+        problem_ = std::move(problem);
+    }
+
     void Run() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [this] { return pending_ || stop_; });
-            if (!pending_) return;
-            Job job = std::move(*pending_);
-            pending_.reset();
+            wake_.wait(lock, [this] { return !jobs_.empty() || stop_; });
+            if (jobs_.empty()) return;
+            Job job = std::move(jobs_.front());
+            jobs_.pop_front();
             busy_ = true;
+            // After a failure the rest is dropped unwritten.
+            const bool write = failure_ == ApplyResult::kApplied;
             lock.unlock();
-            Write(job);
+            std::string problem;
+            ApplyResult result = write ? Write(job, problem) : ApplyResult::kApplied;
             lock.lock();
+            if (result != ApplyResult::kApplied) Fail(result, std::move(problem));
             busy_ = false;
+            queuedBytes_ -= job.capacity;
             idle_.notify_all();
         }
     }
 
-    // Runs on the writer thread, or inline. failure_ and problem_ are read by
-    // the other thread only after it saw busy_ go back to false under the lock.
-    void Write(Job& job) {
-        std::string problem;
+    // Runs on the writer thread, or inline; touches only the job and walk_.
+    ApplyResult Write(Job& job, std::string& problem) {
         ApplyResult result = ApplyResult::kLocalFailure;
         try {
             walk_.MakeParents(job.path);
@@ -187,19 +209,18 @@ private:
         } catch (...) {
             problem = "out of memory";
         }
-        // Released before the next entry's blocks are taken.
+        // Released before the writer takes the next job.
         job.data.reset();
-        if (result != ApplyResult::kApplied && failure_ == ApplyResult::kApplied) {
-            failure_ = result;
-            problem_ = job.where + problem;
-        }
+        if (result != ApplyResult::kApplied) problem = job.where + problem;
+        return result;
     }
 
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable idle_;
-    std::optional<Job> pending_;
+    std::deque<Job> jobs_;
+    std::size_t queuedBytes_ = 0;  // of jobs_ and the job being written
     bool busy_ = false;
     bool stop_ = false;
     ApplyResult failure_ = ApplyResult::kApplied;
@@ -301,7 +322,9 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
             return result;
         }
         payload.reset();
-        if (!writer.Submit({ToLocalPath(entry.name), std::move(output), produced, at()})) break;
+        EntryWriter::Job job{ToLocalPath(entry.name), std::move(output), produced,
+                             entry.uncompressedSize, at()};
+        if (!writer.Submit(std::move(job))) break;
     }
     return writer.Finish(why);
 }

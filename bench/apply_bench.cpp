@@ -1,0 +1,191 @@
+// apply_bench: the measured steps of bench/apply_bench.sh, each in a process of
+// its own so that its peak memory is its own.
+//
+//   apply_bench list PACKAGE
+//       entries=N files-bytes=U packed-bytes=C largest-entry-bytes=E largest-compressed=X
+//       largest-uncompressed=Y (E = X + Y, the entry with the largest sum)
+//   apply_bench apply PACKAGE DIRECTORY [--sync]
+//       creates DIRECTORY, applies the package into it as the launcher does,
+//       with --sync followed by the launcher's one SyncInstallation:
+//       seconds=S sync-seconds=T peak-rss-kib=K start-rss-kib=B
+//   apply_bench inflate PACKAGE
+//       the reference: the whole package read into memory first (not timed),
+//       then every payload decompressed one after the other on one thread by
+//       the same decompressor, into one buffer that is reused:
+//       seconds=S bytes=U
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/library.h"
+#include "transfer/apply_patch_package.h"
+#include "transfer/decompressor.h"
+#include "transfer/package_format.h"
+
+namespace launcher {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+long PeakRssKib() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;  // KiB on Linux
+}
+
+struct Listed {
+    std::uint64_t offset = 0;  // of the payload
+    std::uint32_t compressed = 0;
+    std::uint32_t uncompressed = 0;
+};
+
+bool ListPackage(const std::string& path, std::vector<Listed>& entries) {
+    File file;
+    if (!file.Open(path, File::Mode::kRead)) {
+        std::fprintf(stderr, "apply_bench: cannot open %s\n", path.c_str());
+        return false;
+    }
+    PackageReader reader(file);
+    std::int32_t count = 0;
+    if (reader.ReadHeader(count) != ReadStatus::kOk || count < 0) {
+        std::fprintf(stderr, "apply_bench: %s: %s\n", path.c_str(), reader.Problem().c_str());
+        return false;
+    }
+    PackageEntry entry;
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (reader.ReadEntry(entry) != ReadStatus::kOk ||
+            reader.SkipPayload(entry.compressedSize) != ReadStatus::kOk) {
+            std::fprintf(stderr, "apply_bench: %s: %s\n", path.c_str(), reader.Problem().c_str());
+            return false;
+        }
+        entries.push_back(
+            {reader.Offset() - entry.compressedSize, entry.compressedSize, entry.uncompressedSize});
+    }
+    return true;
+}
+
+bool LoadTheDecompressor() {
+    g_pfnUncompress = reinterpret_cast<UncompressFunction>(
+        LoadLibrarySymbol(SharedLibraryFileName(kDecompressorLibrary), kDecompressorEntry));
+    if (!g_pfnUncompress) std::fprintf(stderr, "apply_bench: no decompressor library found\n");
+    return g_pfnUncompress != nullptr;
+}
+
+int List(const std::string& path) {
+    std::vector<Listed> entries;
+    if (!ListPackage(path, entries)) return 1;
+    std::uint64_t files = 0, packed = 0;
+    Listed largest;
+    for (const Listed& e : entries) {
+        files += e.uncompressed;
+        packed += e.compressed;
+        if (std::uint64_t{e.compressed} + e.uncompressed >
+            std::uint64_t{largest.compressed} + largest.uncompressed) {
+            largest = e;
+        }
+    }
+    std::printf(
+        "entries=%zu files-bytes=%llu packed-bytes=%llu largest-entry-bytes=%llu "
+        "largest-compressed=%u largest-uncompressed=%u\n",
+        entries.size(), static_cast<unsigned long long>(files),
+        static_cast<unsigned long long>(packed),
+        static_cast<unsigned long long>(std::uint64_t{largest.compressed} + largest.uncompressed),
+        largest.compressed, largest.uncompressed);
+    return 0;
+}
+
+int Apply(const std::string& packagePath, const std::string& directory, bool sync) {
+    if (!LoadTheDecompressor()) return 1;
+    const long startRss = PeakRssKib();
+    File package;
+    if (!package.Open(packagePath, File::Mode::kRead)) {
+        std::fprintf(stderr, "apply_bench: cannot open %s\n", packagePath.c_str());
+        return 1;
+    }
+    if (::mkdir(directory.c_str(), 0755) != 0 || ::chdir(directory.c_str()) != 0) {
+        std::fprintf(stderr, "apply_bench: cannot make and enter %s\n", directory.c_str());
+        return 1;
+    }
+    const auto start = Clock::now();
+    std::string problem;
+    const ApplyResult result = ApplyPatchPackageWithResult(package, &problem);
+    const double seconds = Since(start);
+    if (result != ApplyResult::kApplied) {
+        std::fprintf(stderr, "apply_bench: not applied: %s\n", problem.c_str());
+        return 1;
+    }
+    double syncSeconds = 0;
+    if (sync) {
+        const auto syncStart = Clock::now();
+        if (!SyncInstallation()) {
+            std::fprintf(stderr, "apply_bench: the sync failed\n");
+            return 1;
+        }
+        syncSeconds = Since(syncStart);
+    }
+    std::printf("seconds=%.4f sync-seconds=%.4f peak-rss-kib=%ld start-rss-kib=%ld\n", seconds,
+                syncSeconds, PeakRssKib(), startRss);
+    return 0;
+}
+
+int Inflate(const std::string& path) {
+    if (!LoadTheDecompressor()) return 1;
+    std::vector<Listed> entries;
+    if (!ListPackage(path, entries)) return 1;
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes)) {
+        std::fprintf(stderr, "apply_bench: cannot read %s\n", path.c_str());
+        return 1;
+    }
+    std::uint32_t largest = 0;
+    for (const Listed& e : entries) largest = std::max(largest, e.uncompressed);
+    // Touched before the clock starts, so the reference pays no page faults.
+    std::vector<unsigned char> output(std::max<std::uint32_t>(largest, 1), 1);
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::uint64_t produced = 0;
+    const auto start = Clock::now();
+    for (const Listed& e : entries) {
+        unsigned long count = e.uncompressed;
+        if (g_pfnUncompress(output.data(), &count, data + e.offset, e.compressed) != 0) {
+            std::fprintf(stderr, "apply_bench: a payload does not decompress\n");
+            return 1;
+        }
+        produced += count;
+    }
+    const double seconds = Since(start);
+    std::printf("seconds=%.4f bytes=%llu\n", seconds, static_cast<unsigned long long>(produced));
+    return 0;
+}
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: apply_bench list PACKAGE\n"
+                 "       apply_bench apply PACKAGE DIRECTORY [--sync]\n"
+                 "       apply_bench inflate PACKAGE\n");
+    return 2;
+}
+
+}  // namespace
+}  // namespace launcher
+
+int main(int argc, char** argv) {
+    using namespace launcher;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 2 && args[0] == "list") return List(args[1]);
+    if (args.size() == 2 && args[0] == "inflate") return Inflate(args[1]);
+    if ((args.size() == 3 || (args.size() == 4 && args[3] == "--sync")) && args[0] == "apply") {
+        return Apply(args[1], args[2], args.size() == 4);
+    }
+    return Usage();
+}

@@ -1,0 +1,162 @@
+// The applier with many decompressed entries waiting for its writer at once:
+// order, later entries overwriting earlier ones, the first failure ending the
+// writes, entries beyond the queue's limits. Real packages, real decompressor.
+#include <zlib.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/fakes.h"
+#include "transfer/apply_patch_package.h"
+#include "transfer/decompressor.h"
+#include "transfer/package_format.h"
+
+namespace launcher {
+namespace {
+
+namespace fs = std::filesystem;
+using test::PatternBytes;
+
+std::string Compress(const std::string& data) {
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    std::string out(size, '\0');
+    EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+                        reinterpret_cast<const Bytef*>(data.data()),
+                        static_cast<uLong>(data.size()), Z_BEST_SPEED),
+              Z_OK);
+    out.resize(size);
+    return out;
+}
+
+std::string Entry(const std::string& name, const std::string& data, long long declared = -1) {
+    const std::string payload = Compress(data);
+    const auto size =
+        static_cast<std::uint32_t>(declared < 0 ? static_cast<long long>(data.size()) : declared);
+    return EncodeEntryHeader(name, size, static_cast<std::uint32_t>(payload.size())) + payload;
+}
+
+class ApplyQueueTest : public test::TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        ASSERT_TRUE(test::LoadBuiltDecompressor());
+        fs::create_directory("install");
+        fs::current_path("install");
+    }
+    void TearDown() override {
+        g_pfnUncompress = nullptr;
+        TempDirTest::TearDown();
+    }
+
+    ApplyResult Apply(std::int32_t count, const std::string& entries,
+                      std::string* problem = nullptr) {
+        WriteFile("../package.dat", EncodePackageHeader(count) + entries);
+        File file;
+        EXPECT_TRUE(file.Open("../package.dat", File::Mode::kRead));
+        std::string why;
+        const ApplyResult result = ApplyPatchPackageWithResult(file, &why);
+        if (problem) *problem = why;
+        return result;
+    }
+
+    static std::size_t FilesBelow(const std::string& directory) {
+        std::size_t count = 0;
+        for (const auto& item : fs::recursive_directory_iterator(directory)) {
+            if (item.is_regular_file()) ++count;
+        }
+        return count;
+    }
+};
+
+// Hundreds of small entries queue up behind the writer; each lands whole.
+TEST_F(ApplyQueueTest, ManyEntriesLandWhole) {
+    std::string entries;
+    std::vector<std::string> contents;
+    for (int i = 0; i < 300; ++i) {
+        contents.push_back(PatternBytes(static_cast<std::size_t>(100 + i * 37), i + 1));
+        entries += Entry("d" + std::to_string(i % 9) + "\\f" + std::to_string(i), contents.back());
+    }
+    ASSERT_EQ(Apply(300, entries), ApplyResult::kApplied);
+    for (int i = 0; i < 300; ++i) {
+        EXPECT_EQ(ReadFile("d" + std::to_string(i % 9) + "/f" + std::to_string(i)), contents[i])
+            << i;
+    }
+    EXPECT_EQ(FilesBelow("."), 300u);
+}
+
+// The same name many times while earlier copies may still be queued: the last
+// one wins, as when every entry is written before the next is read.
+TEST_F(ApplyQueueTest, LaterEntryOfTheSameNameWins) {
+    std::string entries;
+    for (int i = 0; i < 50; ++i) entries += Entry("same\\file", "version " + std::to_string(i));
+    ASSERT_EQ(Apply(50, entries), ApplyResult::kApplied);
+    EXPECT_EQ(ReadFile("same/file"), "version 49");
+}
+
+// A write that fails with later entries already decompressed and queued: the
+// entries before it stay written, none after it is written, and the problem
+// names the failing entry.
+TEST_F(ApplyQueueTest, FailedWriteDropsTheQueuedRest) {
+    std::string entries;
+    for (int i = 0; i < 20; ++i) entries += Entry("a\\" + std::to_string(i), "before");
+    entries += Entry("blocked\\file", "x");
+    for (int i = 0; i < 200; ++i) entries += Entry("b\\" + std::to_string(i), "after");
+    // The temporary file of the 21st entry cannot be made: a directory holds its name.
+    fs::create_directories(TemporaryPathFor("blocked/file"));
+    std::string problem;
+    EXPECT_EQ(Apply(221, entries, &problem), ApplyResult::kLocalFailure);
+    EXPECT_NE(problem.find("entry 21 of 221"), std::string::npos) << problem;
+    EXPECT_EQ(FilesBelow("a"), 20u);
+    EXPECT_FALSE(Exists("blocked/file"));
+    EXPECT_FALSE(Exists("b"));
+}
+
+// A damaged payload behind queued entries: they are all written first, the
+// damaged entry's directory is made, and nothing after it is read.
+TEST_F(ApplyQueueTest, DamagedPayloadAfterQueuedEntries) {
+    std::string entries;
+    for (int i = 0; i < 100; ++i)
+        entries += Entry("ok\\" + std::to_string(i), PatternBytes(5000, i));
+    entries += EncodeEntryHeader("bad\\entry", 100, 6) + "broken";
+    const std::string rest = Entry("late", "never");
+    WriteFile("../package.dat", EncodePackageHeader(102) + entries + rest);
+    File file;
+    ASSERT_TRUE(file.Open("../package.dat", File::Mode::kRead));
+    std::string problem;
+    EXPECT_EQ(ApplyPatchPackageWithResult(file, &problem), ApplyResult::kDamagedPackage);
+    EXPECT_NE(problem.find("entry 101 of 102"), std::string::npos) << problem;
+    EXPECT_EQ(FilesBelow("ok"), 100u);
+    EXPECT_TRUE(fs::is_directory("bad"));
+    EXPECT_FALSE(Exists("bad/entry"));
+    EXPECT_FALSE(Exists("late"));
+    EXPECT_EQ(file.Remaining(), static_cast<long long>(rest.size()));
+}
+
+// More empty files than the queue holds by count, and entries that declare far
+// more room than they fill (the room is what counts against the byte limit).
+TEST_F(ApplyQueueTest, PastTheQueueLimits) {
+    std::string entries;
+    const int empties = 4500;
+    for (int i = 0; i < empties; ++i) entries += Entry("e\\" + std::to_string(i), "");
+    for (int i = 0; i < 8; ++i) {
+        entries += Entry("roomy\\" + std::to_string(i), "small", std::int64_t{20} << 20);
+    }
+    ASSERT_EQ(Apply(empties + 8, entries), ApplyResult::kApplied);
+    EXPECT_EQ(FilesBelow("e"), static_cast<std::size_t>(empties));
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(ReadFile("roomy/" + std::to_string(i)), "small");
+}
+
+// An entry above the queue's byte limit between small ones: written before the
+// next entry is taken, and in its place in the order.
+TEST_F(ApplyQueueTest, EntryAboveTheByteLimit) {
+    const std::string big = PatternBytes((std::size_t{33} << 20) + 5, 9);
+    std::string entries = Entry("x", "first") + Entry("big", big) + Entry("x", "last");
+    ASSERT_EQ(Apply(3, entries), ApplyResult::kApplied);
+    EXPECT_EQ(ReadFile("x"), "last");
+    EXPECT_EQ(ReadFile("big").size(), big.size());
+    EXPECT_TRUE(ReadFile("big") == big);
+}
+
+}  // namespace
+}  // namespace launcher
