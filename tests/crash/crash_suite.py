@@ -658,7 +658,9 @@ def finish(scenario, bin_dir, server, client, log, outcome, start, mark):
 
 
 def run_point(scenario, bin_dir, server, job_dir, start_dir, point):
-    outcome = Outcome("syscall", point.label(), "a call on the " + point.target_kind())
+    where = {"version": "the version file", "directory": "the directory",
+             "package": "a package", "entry": "an entry"}[point.target_kind()]
+    outcome = Outcome("syscall", point.label(), "a call on " + where)
     client = os.path.join(job_dir, "client")
     shutil.copytree(start_dir, client, symlinks=True)
     client = os.path.realpath(client)
@@ -807,7 +809,7 @@ def summarize(outcomes, unreachable, problems, elapsed, args):
         bytes_ = sum(o.extra_bytes for o in group)
         kills = sum(o.crashes for o in group)
         refetched = sum(1 for o in group if o.extra_bytes > 1000)
-        print("      killed at %-24s %4d kills, %8.0f B per kill, %d with more than 1 kB" %
+        print("      killed at %-28s %4d kills, %8.0f B per kill, %d with more than 1 kB" %
               (where, kills, bytes_ / kills, refetched))
     show("points strace's per-thread counting cannot reach", unreachable)
     show("points whose kill missed the intended call",
