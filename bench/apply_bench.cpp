@@ -8,18 +8,20 @@
 //       creates DIRECTORY, applies the package into it as the launcher does,
 //       with --sync followed by the launcher's one SyncInstallation:
 //       seconds=S sync-seconds=T peak-rss-kib=K start-rss-kib=B
-//   apply_bench inflate PACKAGE
-//       the reference: the whole package read into memory first (not timed),
-//       then every payload decompressed one after the other on one thread by
-//       the same decompressor, into one buffer that is reused:
+//   apply_bench inflate PACKAGE [--from-memory]
+//       the reference: the package read from its start to its end and every
+//       payload decompressed on one thread, one after the other, by the same
+//       decompressor, into one buffer that is reused; nothing is written.
+//       With --from-memory the whole package is read into memory first (not
+//       timed) and only the decompression is timed:
 //       seconds=S bytes=U
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -139,29 +141,50 @@ int Apply(const std::string& packagePath, const std::string& directory, bool syn
     return 0;
 }
 
-int Inflate(const std::string& path) {
+int Inflate(const std::string& path, bool fromMemory) {
     if (!LoadTheDecompressor()) return 1;
     std::vector<Listed> entries;
     if (!ListPackage(path, entries)) return 1;
+    std::uint32_t largestOut = 1, largestIn = 1;
+    for (const Listed& e : entries) {
+        largestOut = std::max(largestOut, e.uncompressed);
+        largestIn = std::max(largestIn, e.compressed);
+    }
+    // Touched before the clock starts, so the reference pays no page faults.
+    std::vector<unsigned char> output(largestOut, 1);
     std::string bytes;
-    if (!ReadWholeFile(path, bytes)) {
+    if (fromMemory && !ReadWholeFile(path, bytes)) {
         std::fprintf(stderr, "apply_bench: cannot read %s\n", path.c_str());
         return 1;
     }
-    std::uint32_t largest = 0;
-    for (const Listed& e : entries) largest = std::max(largest, e.uncompressed);
-    // Touched before the clock starts, so the reference pays no page faults.
-    std::vector<unsigned char> output(std::max<std::uint32_t>(largest, 1), 1);
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::vector<unsigned char> input(fromMemory ? 1 : largestIn, 1);
+    File file;
+    if (!file.Open(path, File::Mode::kRead)) return 1;
+
     std::uint64_t produced = 0;
     const auto start = Clock::now();
+    PackageReader reader(file);
+    std::int32_t count = 0;
+    if (!fromMemory && reader.ReadHeader(count) != ReadStatus::kOk) return 1;
+    PackageEntry entry;
     for (const Listed& e : entries) {
-        unsigned long count = e.uncompressed;
-        if (g_pfnUncompress(output.data(), &count, data + e.offset, e.compressed) != 0) {
+        const unsigned char* payload = nullptr;
+        if (fromMemory) {
+            payload = reinterpret_cast<const unsigned char*>(bytes.data()) + e.offset;
+        } else {
+            if (reader.ReadEntry(entry) != ReadStatus::kOk ||
+                reader.ReadPayload(input.data(), entry.compressedSize) != ReadStatus::kOk) {
+                std::fprintf(stderr, "apply_bench: %s\n", reader.Problem().c_str());
+                return 1;
+            }
+            payload = input.data();
+        }
+        unsigned long size = e.uncompressed;
+        if (g_pfnUncompress(output.data(), &size, payload, e.compressed) != 0) {
             std::fprintf(stderr, "apply_bench: a payload does not decompress\n");
             return 1;
         }
-        produced += count;
+        produced += size;
     }
     const double seconds = Since(start);
     std::printf("seconds=%.4f bytes=%llu\n", seconds, static_cast<unsigned long long>(produced));
@@ -172,7 +195,7 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: apply_bench list PACKAGE\n"
                  "       apply_bench apply PACKAGE DIRECTORY [--sync]\n"
-                 "       apply_bench inflate PACKAGE\n");
+                 "       apply_bench inflate PACKAGE [--from-memory]\n");
     return 2;
 }
 
@@ -183,7 +206,10 @@ int main(int argc, char** argv) {
     using namespace launcher;
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 2 && args[0] == "list") return List(args[1]);
-    if (args.size() == 2 && args[0] == "inflate") return Inflate(args[1]);
+    if (args.size() == 2 && args[0] == "inflate") return Inflate(args[1], false);
+    if (args.size() == 3 && args[0] == "inflate" && args[2] == "--from-memory") {
+        return Inflate(args[1], true);
+    }
     if ((args.size() == 3 || (args.size() == 4 && args[3] == "--sync")) && args[0] == "apply") {
         return Apply(args[1], args[2], args.size() == 4);
     }
