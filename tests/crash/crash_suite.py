@@ -639,7 +639,6 @@ class Outcome:
         self.extra_bytes = 0
         self.leftover_temps = []
         self.findings = Findings()
-        self.error = None
 
 
 def recover(bin_dir, server, client, log, outcome):
