@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/support/fakes.h"
+#include "tests/support/package_bytes.h"
 #include "transfer/apply_patch_package.h"
 #include "transfer/decompressor.h"
 #include "transfer/package_format.h"
@@ -16,25 +17,8 @@ namespace launcher {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Entry;
 using test::PatternBytes;
-
-std::string Compress(const std::string& data) {
-    uLongf size = compressBound(static_cast<uLong>(data.size()));
-    std::string out(size, '\0');
-    EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(out.data()), &size,
-                        reinterpret_cast<const Bytef*>(data.data()),
-                        static_cast<uLong>(data.size()), Z_BEST_SPEED),
-              Z_OK);
-    out.resize(size);
-    return out;
-}
-
-std::string Entry(const std::string& name, const std::string& data, long long declared = -1) {
-    const std::string payload = Compress(data);
-    const auto size =
-        static_cast<std::uint32_t>(declared < 0 ? static_cast<long long>(data.size()) : declared);
-    return EncodeEntryHeader(name, size, static_cast<std::uint32_t>(payload.size())) + payload;
-}
 
 class ApplyQueueTest : public test::TempDirTest {
 protected:
