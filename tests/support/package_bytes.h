@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <filesystem>
 #include <string>
+
+#include "tests/support/fakes.h"
+#include "transfer/decompressor.h"
 
 #include "transfer/package_format.h"
 
@@ -30,5 +34,22 @@ inline std::string Entry(const std::string& name, const std::string& data,
         static_cast<std::uint32_t>(declared < 0 ? static_cast<long long>(data.size()) : declared);
     return EncodeEntryHeader(name, size, static_cast<std::uint32_t>(payload.size())) + payload;
 }
+
+// An installation directory "install" as the current directory, inside the
+// test's temporary directory, so that anything written outside it shows up as
+// a stray entry beside it; the built decompressor library loaded.
+class InstallationTest : public TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        ASSERT_TRUE(LoadBuiltDecompressor());
+        std::filesystem::create_directory("install");
+        std::filesystem::current_path("install");
+    }
+    void TearDown() override {
+        g_pfnUncompress = nullptr;
+        TempDirTest::TearDown();
+    }
+};
 
 }  // namespace launcher::test

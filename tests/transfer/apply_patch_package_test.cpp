@@ -41,21 +41,8 @@ std::string Shown(const std::string& content) {
                                       std::to_string(std::hash<std::string>{}(content));
 }
 
-class ApplyPatchPackageTest : public test::TempDirTest {
+class ApplyPatchPackageTest : public test::InstallationTest {
 protected:
-    void SetUp() override {
-        TempDirTest::SetUp();
-        ASSERT_TRUE(test::LoadBuiltDecompressor());
-        // The package lies beside the installation, so that anything written
-        // outside the installation shows up as a stray entry here.
-        fs::create_directory("install");
-        fs::current_path("install");
-    }
-    void TearDown() override {
-        g_pfnUncompress = nullptr;
-        TempDirTest::TearDown();
-    }
-
     ApplyResult Apply(const std::string& package, std::string* problem = nullptr) {
         WriteFile("../package.dat", package);
         File file;

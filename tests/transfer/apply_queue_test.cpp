@@ -20,19 +20,8 @@ namespace fs = std::filesystem;
 using test::Entry;
 using test::PatternBytes;
 
-class ApplyQueueTest : public test::TempDirTest {
+class ApplyQueueTest : public test::InstallationTest {
 protected:
-    void SetUp() override {
-        TempDirTest::SetUp();
-        ASSERT_TRUE(test::LoadBuiltDecompressor());
-        fs::create_directory("install");
-        fs::current_path("install");
-    }
-    void TearDown() override {
-        g_pfnUncompress = nullptr;
-        TempDirTest::TearDown();
-    }
-
     ApplyResult Apply(std::int32_t count, const std::string& entries,
                       std::string* problem = nullptr) {
         WriteFile("../package.dat", EncodePackageHeader(count) + entries);
