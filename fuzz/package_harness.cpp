@@ -1,15 +1,17 @@
 // Fuzz target for the package applier: each input is a package applied into a
 // scratch installation. Aborts when the applier writes outside it, leaves a
-// temporary file behind, or writes a file whose size differs from what the
-// decompressor produced for it.
+// temporary file behind, decompresses what it should have refused, or leaves
+// anything but the package's first entries written whole.
 #include <stdlib.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -53,15 +55,21 @@ void Check(bool condition, const char* what, const std::string& detail = {}) {
     ::abort();
 }
 
-// What the decompressor produced, call by call; -1 for a failed call.
-std::vector<long long> g_produced;
+// What the decompressor produced, by (payload, room given): -1 when it failed.
+// The applier calls it from several threads and in no fixed order; the same
+// payload with the same room always gives the same result.
+using CallKey = std::pair<std::string, unsigned long>;
+std::mutex g_callsMutex;
+std::map<CallKey, long long> g_produced;
 
 int RecordingUncompress(unsigned char* dest, unsigned long* destLen, const unsigned char* source,
                         unsigned long sourceLen) {
     const unsigned long capacity = *destLen;
     int rc = ::uncompress(dest, destLen, source, sourceLen);
     Check(rc != Z_OK || *destLen <= capacity, "decompressor overran its output");
-    g_produced.push_back(rc == Z_OK ? static_cast<long long>(*destLen) : -1);
+    std::lock_guard lock(g_callsMutex);
+    g_produced[{std::string(reinterpret_cast<const char*>(source), sourceLen), capacity}] =
+        rc == Z_OK ? static_cast<long long>(*destLen) : -1;
     return rc;
 }
 
@@ -73,6 +81,7 @@ std::uint32_t Get32(const std::uint8_t* p) {
 struct Entry {
     std::string name;
     std::uint32_t declared;
+    std::string payload;
 };
 
 // A second, independent reading of the layout: the entries up to the first one
@@ -95,8 +104,9 @@ std::vector<Entry> ReadEntries(const std::uint8_t* data, std::size_t size, std::
         const std::uint32_t compressed = Get32(data + pos + 8 + nameLength);
         pos += 12 + nameLength;
         if (size - pos < compressed) break;
+        entries.push_back({std::string(name, length), declared,
+                           std::string(reinterpret_cast<const char*>(data + pos), compressed)});
         pos += compressed;
-        entries.push_back({std::string(name, length), declared});
     }
     return entries;
 }
@@ -140,41 +150,54 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Back home: libFuzzer reads inputs and writes crash files relative to it.
     fs::current_path(scratch.home);
 
-    // The decompressor is called once per entry, in order, so call k is entry k.
-    const std::size_t calls = g_produced.size();
-    Check(calls <= entries.size(), "decompressor called for an entry that cannot be read");
+    // Every call was for an entry that can be read and whose name stays inside.
+    for (const auto& [key, bytes] : g_produced) {
+        bool inside = false;
+        for (const Entry& entry : entries) {
+            inside = inside || (entry.payload == key.first && entry.declared == key.second &&
+                                !Landing(entry.name).empty());
+        }
+        Check(inside, "decompressed a payload of no readable entry with a safe name");
+    }
+    // The first entry not decompressed whole is as far as the package can have
+    // got; a write may have failed before it.
+    std::size_t decompressed = 0;
+    while (decompressed < entries.size()) {
+        auto call = g_produced.find({entries[decompressed].payload, entries[decompressed].declared});
+        if (call == g_produced.end() || call->second < 0) break;
+        ++decompressed;
+    }
     if (result == 1) {
-        Check(count <= 0 || calls == static_cast<std::size_t>(count),
+        Check(count <= 0 || (decompressed == entries.size() &&
+                             entries.size() == static_cast<std::size_t>(count)),
               "applied without decompressing every entry");
     }
-    for (std::size_t k = 0; k < calls; ++k) {
-        Check(!Landing(entries[k].name).empty(), "a name that leaves the root was decompressed:",
-              entries[k].name);
+    // What is installed must be a prefix of the package: the entries before
+    // some stop, written whole (a later one of the same name winning), and
+    // nothing of the entries from the stop on.
+    auto writtenUpTo = [&](std::size_t stop) {
+        std::map<fs::path, long long> expected;
+        for (std::size_t k = 0; k < stop; ++k) {
+            expected[Landing(entries[k].name)] =
+                g_produced.at({entries[k].payload, entries[k].declared});
+        }
+        for (const auto& [path, bytes] : expected) {
+            std::error_code ec;
+            const auto written = static_cast<long long>(fs::file_size(scratch.install / path, ec));
+            if (ec || written != bytes) return false;
+        }
+        for (std::size_t k = stop; k < entries.size(); ++k) {
+            const fs::path path = Landing(entries[k].name);
+            if (path.empty() || expected.count(path)) continue;
+            if (fs::is_regular_file(scratch.install / path)) return false;
+        }
+        return true;
+    };
+    bool prefix = writtenUpTo(decompressed);
+    for (std::size_t stop = decompressed; !prefix && result != 1 && stop-- > 0;) {
+        prefix = writtenUpTo(stop);
     }
-
-    // Entries known to be complete: all on success, else all before the last
-    // call. The last call's entry may or may not have been written when the
-    // failure came later (a refused name, a cut entry).
-    const std::size_t complete = result == 1 ? calls : (calls > 0 ? calls - 1 : 0);
-    std::map<fs::path, long long> expected;
-    for (std::size_t k = 0; k < complete; ++k) {
-        Check(g_produced[k] >= 0, "went on after a failed decompression");
-        expected[Landing(entries[k].name)] = g_produced[k];
-    }
-    fs::path uncertain;
-    if (complete < calls && g_produced.back() >= 0) uncertain = Landing(entries[calls - 1].name);
-    for (const auto& [path, bytes] : expected) {
-        std::error_code ec;
-        const auto written = static_cast<long long>(fs::file_size(scratch.install / path, ec));
-        Check(!ec && (written == bytes || (path == uncertain && written == g_produced.back())),
-              "written size differs from the decompressor's for", path.string());
-    }
-    if (!uncertain.empty() && !expected.count(uncertain)) {
-        std::error_code ec;
-        const auto written = static_cast<long long>(fs::file_size(scratch.install / uncertain, ec));
-        Check(ec || written == g_produced.back(), "written size differs from the decompressor's for",
-              uncertain.string());
-    }
+    Check(prefix, "the installed files are not the package's first entries, written whole");
 
     for (const auto& item : fs::directory_iterator(scratch.root)) {
         Check(item.path() == scratch.install || item.path() == scratch.package,

@@ -1,39 +1,41 @@
 #include "transfer/apply_patch_package.h"
 
-#include <condition_variable>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <thread>
 #include <unordered_set>
 
 #include "transfer/decompressor.h"
+#include "transfer/entry_pipeline.h"
 #include "transfer/package_format.h"
 
 namespace launcher {
 
 namespace {
 
-// Decompressed entries wait for the writer in a queue of at most this many
-// bytes (the one being written included), so that a slow write of one file
-// does not hold up decompressing the next few. An entry larger than this is
-// written before the next is taken: memory stays within one entry's blocks
-// and this limit.
-constexpr std::size_t kQueueLimit = std::size_t{32} << 20;
+// Bytes held between reading an entry and writing its file (compressed and
+// decompressed), so that a slow write of one file does not hold up
+// decompressing the next few. An entry larger than this is taken alone.
+constexpr std::size_t kHeldLimit = std::size_t{48} << 20;
 // Empty files take no bytes; bound them by count.
-constexpr std::size_t kQueueEntries = 4096;
+constexpr std::size_t kHeldEntries = 4096;
+// Decompressing threads: one stream each, so a package of many entries keeps
+// every core busy. Nothing is gained past a few: the writer is one thread.
+constexpr unsigned kMostDecompressors = 4;
 
-using Block = std::unique_ptr<unsigned char[]>;
+unsigned DecompressorCount() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    if (cores == 0) return 1;
+    return cores < kMostDecompressors ? cores : kMostDecompressors;
+}
 
 // Plain new[] leaves the block uninitialised; zeroing hundreds of megabytes
 // only to overwrite them costs as much as the decompression.
 Block TakeBlock(std::uint32_t size) { return Block(new (std::nothrow) unsigned char[size]); }
 
-ApplyResult Decompress(const unsigned char* payload, std::uint32_t compressedSize,
-                       std::uint32_t uncompressedSize, Block& output, std::size_t& produced,
-                       std::string& problem) {
-    UncompressFunction uncompress = g_pfnUncompress;
+ApplyResult Decompress(UncompressFunction uncompress, const unsigned char* payload,
+                       std::uint32_t compressedSize, std::uint32_t uncompressedSize,
+                       Block& output, std::size_t& produced, std::string& problem) {
     if (!uncompress) {
         problem = "no decompressor loaded";
         return ApplyResult::kLocalFailure;
@@ -106,128 +108,6 @@ private:
     std::unordered_set<std::string> made_;
 };
 
-// Writes decompressed entries, one at a time and in package order, on a second
-// thread, so that writing overlaps decompressing the entries after it. After
-// the first failure nothing more is written. Without a thread it writes inline.
-class EntryWriter {
-public:
-    struct Job {
-        std::string path;
-        Block data;
-        std::size_t size = 0;      // bytes to write
-        std::size_t capacity = 0;  // bytes held by data, counted against the queue's limit
-        std::string where;         // for the problem text
-    };
-
-    EntryWriter() {
-        try {
-            thread_ = std::thread([this] { Run(); });
-        } catch (...) {
-            // No second thread: every job is written by Submit itself.
-        }
-    }
-
-    ~EntryWriter() {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_all();
-        if (thread_.joinable()) thread_.join();
-    }
-
-    // Queues `job` once there is room for it; false (job dropped) when an
-    // earlier job failed.
-    bool Submit(Job job) {
-        if (!thread_.joinable()) {
-            std::string problem;
-            ApplyResult result = Write(job, problem);
-            if (result != ApplyResult::kApplied) Fail(result, std::move(problem));
-            return failure_ == ApplyResult::kApplied;
-        }
-        const std::size_t size = job.capacity;
-        std::unique_lock lock(mutex_);
-        idle_.wait(lock, [&] {
-            return failure_ != ApplyResult::kApplied || Drained() ||
-                   (queuedBytes_ + size <= kQueueLimit && jobs_.size() < kQueueEntries);
-        });
-        if (failure_ != ApplyResult::kApplied) return false;
-        queuedBytes_ += size;
-        jobs_.push_back(std::move(job));
-        wake_.notify_all();
-        if (size > kQueueLimit) idle_.wait(lock, [this] { return Drained(); });
-        return true;
-    }
-
-    // Waits for the last job; the first failure, if any.
-    ApplyResult Finish(std::string& problem) {
-        std::unique_lock lock(mutex_);
-        idle_.wait(lock, [this] { return Drained(); });
-        if (failure_ != ApplyResult::kApplied) problem = problem_;
-        return failure_;
-    }
-
-    // Only between Finish and the next Submit.
-    void MakeParents(const std::string& path) { walk_.MakeParents(path); }
-
-private:
-    bool Drained() const { return jobs_.empty() && !busy_; }
-
-    void Fail(ApplyResult result, std::string problem) {
-        if (failure_ != ApplyResult::kApplied) return;
-        failure_ = result;
-        problem_ = std::move(problem);
-    }
-
-    void Run() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return !jobs_.empty() || stop_; });
-            if (jobs_.empty()) return;
-            Job job = std::move(jobs_.front());
-            jobs_.pop_front();
-            busy_ = true;
-            // After a failure the rest is dropped unwritten.
-            const bool write = failure_ == ApplyResult::kApplied;
-            lock.unlock();
-            std::string problem;
-            ApplyResult result = write ? Write(job, problem) : ApplyResult::kApplied;
-            lock.lock();
-            if (result != ApplyResult::kApplied) Fail(result, std::move(problem));
-            busy_ = false;
-            queuedBytes_ -= job.capacity;
-            idle_.notify_all();
-        }
-    }
-
-    // Runs on the writer thread, or inline; touches only the job and walk_.
-    ApplyResult Write(Job& job, std::string& problem) {
-        ApplyResult result = ApplyResult::kLocalFailure;
-        try {
-            walk_.MakeParents(job.path);
-            result = WriteInPlace(job.path, job.data.get(), job.size, problem);
-        } catch (...) {
-            problem = "out of memory";
-        }
-        // Released before the writer takes the next job.
-        job.data.reset();
-        if (result != ApplyResult::kApplied) problem = job.where + problem;
-        return result;
-    }
-
-    std::thread thread_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable idle_;
-    std::deque<Job> jobs_;
-    std::size_t queuedBytes_ = 0;  // of jobs_ and the job being written
-    bool busy_ = false;
-    bool stop_ = false;
-    ApplyResult failure_ = ApplyResult::kApplied;
-    std::string problem_;
-    DirectoryWalk walk_;
-};
-
 }  // namespace
 
 // One fixed name per directory, which no entry may use: a crash leaves at most
@@ -243,7 +123,8 @@ int ExtractPackageEntry(const std::string& name, const unsigned char* payload,
     std::string problem;
     Block output;
     std::size_t produced = 0;
-    if (Decompress(payload, compressedSize, uncompressedSize, output, produced, problem) !=
+    if (Decompress(g_pfnUncompress, payload, compressedSize, uncompressedSize, output, produced,
+                   problem) !=
         ApplyResult::kApplied) {
         return 0;
     }
@@ -271,15 +152,35 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
         return ApplyResult::kLocalFailure;
     }
 
-    EntryWriter writer;
-    // A failure here comes after every entry handed to the writer: the
-    // writer's own failure, being earlier, is the one to report.
-    auto fail = [&](ApplyResult result, std::string text) {
-        if (ApplyResult earlier = writer.Finish(why); earlier != ApplyResult::kApplied) {
-            return earlier;
-        }
-        why = std::move(text);
-        return result;
+    // Read once here: the decompressing threads share it.
+    const UncompressFunction uncompress = g_pfnUncompress;
+    // Only ever used by one thread at a time: the writer, or the caller when
+    // there is no writer thread.
+    DirectoryWalk walk;
+    EntryPipeline pipeline(
+        [uncompress](PipelineEntry& e) {
+            e.result = Decompress(uncompress, e.payload.get(), e.compressedSize,
+                                  e.uncompressedSize, e.data, e.size, e.problem);
+        },
+        [&walk](PipelineEntry& e, std::string& failure) {
+            try {
+                walk.MakeParents(e.path);
+                return WriteInPlace(e.path, e.data.get(), e.size, failure);
+            } catch (...) {
+                failure = "out of memory";
+                return ApplyResult::kLocalFailure;
+            }
+        },
+        [&walk](const std::string& path) { walk.MakeParents(path); }, kHeldLimit, kHeldEntries,
+        DecompressorCount());
+
+    // A failure of reading comes after every entry handed over; one of theirs,
+    // being earlier, is the one reported.
+    ApplyResult readResult = ApplyResult::kApplied;
+    std::string readProblem;
+    auto stop = [&](ApplyResult result, std::string text) {
+        readResult = result;
+        readProblem = std::move(text);
     };
     PackageEntry entry;
     for (std::int32_t index = 0; index < entryCount; ++index) {
@@ -292,41 +193,38 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
                    ": ";
         };
         if (ReadStatus status = reader.ReadEntry(entry); status != ReadStatus::kOk) {
-            return fail(FromReadStatus(status), which() + reader.Problem());
+            stop(FromReadStatus(status), which() + reader.Problem());
+            break;
         }
         if (!IsSafeEntryName(entry.name)) {
-            return fail(ApplyResult::kDamagedPackage, at() + "name refused");
+            stop(ApplyResult::kDamagedPackage, at() + "name refused");
+            break;
         }
-        auto payload = TakeBlock(entry.compressedSize);
-        if (!payload) {
-            return fail(ApplyResult::kLocalFailure,
-                        at() + "no memory for " + std::to_string(entry.compressedSize) + " bytes");
+        const std::size_t bytes = std::size_t{entry.compressedSize} + entry.uncompressedSize;
+        if (!pipeline.Admit(bytes)) break;
+        auto item = std::make_unique<PipelineEntry>();
+        item->payload = TakeBlock(entry.compressedSize);
+        if (!item->payload) {
+            pipeline.Cancel(bytes);
+            stop(ApplyResult::kLocalFailure,
+                 at() + "no memory for " + std::to_string(entry.compressedSize) + " bytes");
+            break;
         }
-        if (ReadStatus status = reader.ReadPayload(payload.get(), entry.compressedSize);
+        if (ReadStatus status = reader.ReadPayload(item->payload.get(), entry.compressedSize);
             status != ReadStatus::kOk) {
-            return fail(FromReadStatus(status), at() + reader.Problem());
+            pipeline.Cancel(bytes);
+            stop(FromReadStatus(status), at() + reader.Problem());
+            break;
         }
-        Block output;
-        std::size_t produced = 0;
-        std::string failure;
-        if (ApplyResult result = Decompress(payload.get(), entry.compressedSize,
-                                            entry.uncompressedSize, output, produced, failure);
-            result != ApplyResult::kApplied) {
-            // The entry's directories are made before its file is tried, as
-            // when nothing overlaps; only once every earlier file is written.
-            if (ApplyResult earlier = writer.Finish(why); earlier != ApplyResult::kApplied) {
-                return earlier;
-            }
-            writer.MakeParents(ToLocalPath(entry.name));
-            why = at() + failure;
-            return result;
-        }
-        payload.reset();
-        EntryWriter::Job job{ToLocalPath(entry.name), std::move(output), produced,
-                             entry.uncompressedSize, at()};
-        if (!writer.Submit(std::move(job))) break;
+        item->path = ToLocalPath(entry.name);
+        item->where = at();
+        item->compressedSize = entry.compressedSize;
+        item->uncompressedSize = entry.uncompressedSize;
+        pipeline.Add(std::move(item));
     }
-    return writer.Finish(why);
+    if (ApplyResult result = pipeline.Finish(why); result != ApplyResult::kApplied) return result;
+    why = readProblem;
+    return readResult;
 }
 
 int ApplyPatchPackage(File& package) {

@@ -13,10 +13,12 @@ namespace launcher {
 // first failure (entries before it stay written). Does not close `package`.
 //
 // Each file goes to a temporary file beside it and is renamed into place, so a
-// failure or a crash leaves either the old file or the new one. Files are
-// written on a second thread while the next entry is decompressed; every write
-// has ended when the call returns. Nothing is synced: call SyncInstallation()
-// (platform/files.h) once after the package and before recording it as applied.
+// failure or a crash leaves either the old file or the new one. Entries are
+// decompressed on several threads and written on another, in package order;
+// after a failure nothing later is written. Every write has ended when the call
+// returns; where `package` is left after a failure is unspecified. Nothing is
+// synced: call SyncInstallation() (platform/files.h) once after the package and
+// before recording it as applied.
 int ApplyPatchPackage(File& package);
 
 // Why a package was not applied, for the caller that must choose between

@@ -173,9 +173,9 @@ TEST_F(ApplyPatchPackageTest, RefusedNames) {
     }
 }
 
-// The fourth and fifth entries are not read: the package's read position stops
-// after the third payload.
-TEST_F(ApplyPatchPackageTest, StopsReadingAtTheFirstFailure) {
+// The third payload is damaged: the first two are written, the older third file
+// stays, and the fourth and fifth are not written.
+TEST_F(ApplyPatchPackageTest, NothingAfterTheFirstFailureIsWritten) {
     const std::string head = Count(5) + Entry("1", "a") + Entry("2", "b") +
                              EncodeEntryHeader("3", 10, 4) + "xxxx";
     const std::string rest = Entry("4", "d") + Entry("5", "e");
@@ -184,8 +184,11 @@ TEST_F(ApplyPatchPackageTest, StopsReadingAtTheFirstFailure) {
     File file;
     ASSERT_TRUE(file.Open("../package.dat", File::Mode::kRead));
     EXPECT_EQ(ApplyPatchPackage(file), 0);
-    EXPECT_EQ(file.Remaining(), static_cast<long long>(rest.size()));
+    EXPECT_EQ(ReadFile("1"), "a");
+    EXPECT_EQ(ReadFile("2"), "b");
     EXPECT_EQ(ReadFile("3"), kOld);
+    EXPECT_FALSE(Exists("4"));
+    EXPECT_FALSE(Exists("5"));
 }
 
 // An older file keeps its content whatever the failure: damaged payload,

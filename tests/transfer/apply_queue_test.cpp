@@ -103,7 +103,47 @@ TEST_F(ApplyQueueTest, DamagedPayloadAfterQueuedEntries) {
     EXPECT_TRUE(fs::is_directory("bad"));
     EXPECT_FALSE(Exists("bad/entry"));
     EXPECT_FALSE(Exists("late"));
-    EXPECT_EQ(file.Remaining(), static_cast<long long>(rest.size()));
+}
+
+// Several failures in one package, while later entries are decompressed on
+// other threads: the first in package order is the one reported, every entry
+// before it is written and none after it.
+TEST_F(ApplyQueueTest, FirstFailureInPackageOrderWins) {
+    struct Case {
+        const char* what;
+        int damaged;  // entries (1-based) whose payload is broken, 0 for none
+        int blocked;  // entry whose temporary file cannot be made, 0 for none
+        int first;    // the failure reported
+        ApplyResult result;
+    };
+    const std::vector<Case> cases = {
+        {"damaged, then damaged again", 30, 0, 30, ApplyResult::kDamagedPackage},
+        {"write fails, then damaged", 41, 10, 10, ApplyResult::kLocalFailure},
+        {"damaged, then write fails", 5, 20, 5, ApplyResult::kDamagedPackage},
+        {"damaged last", 80, 0, 80, ApplyResult::kDamagedPackage},
+    };
+    constexpr int kCount = 80;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all("d");
+        std::string entries;
+        for (int i = 1; i <= kCount; ++i) {
+            const std::string name = "d\\" + std::to_string(i) + "\\f";
+            const bool broken = i == c.damaged || (c.damaged != kCount && i == c.damaged + 25);
+            entries += broken ? EncodeEntryHeader(name, 70000, 6) + "broken"
+                              : Entry(name, PatternBytes(70000, i));
+        }
+        if (c.blocked) {
+            fs::create_directories(TemporaryPathFor("d/" + std::to_string(c.blocked) + "/f"));
+        }
+        std::string problem;
+        EXPECT_EQ(Apply(kCount, entries, &problem), c.result);
+        EXPECT_NE(problem.find("entry " + std::to_string(c.first) + " of "), std::string::npos)
+            << problem;
+        for (int i = 1; i <= kCount; ++i) {
+            EXPECT_EQ(Exists("d/" + std::to_string(i) + "/f"), i < c.first) << i;
+        }
+    }
 }
 
 // More empty files than the queue holds by count, and entries that declare far
