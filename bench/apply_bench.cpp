@@ -8,16 +8,18 @@
 //       creates DIRECTORY, applies the package into it as the launcher does,
 //       with --sync followed by the launcher's one SyncInstallation:
 //       seconds=S sync-seconds=T peak-rss-kib=K start-rss-kib=B
-//   apply_bench inflate PACKAGE [--from-memory]
+//   apply_bench inflate PACKAGE [--from-memory] [--zlib]
 //       the reference: the package read from its start to its end and every
-//       payload decompressed on one thread, one after the other, by the same
-//       decompressor, into one buffer that is reused; nothing is written.
-//       With --from-memory the whole package is read into memory first (not
+//       payload decompressed on one thread, one after the other, into one
+//       buffer that is reused; nothing is written. By the launcher's
+//       decompressor library, or with --zlib by the system's zlib. With
+//       --from-memory the whole package is read into memory first (not
 //       timed) and only the decompression is timed:
 //       seconds=S bytes=U
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -141,8 +143,17 @@ int Apply(const std::string& packagePath, const std::string& directory, bool syn
     return 0;
 }
 
-int Inflate(const std::string& path, bool fromMemory) {
-    if (!LoadTheDecompressor()) return 1;
+int SystemZlib(unsigned char* dest, unsigned long* destLen, const unsigned char* source,
+               unsigned long sourceLen) {
+    return ::uncompress(dest, destLen, source, sourceLen);
+}
+
+int Inflate(const std::string& path, bool fromMemory, bool zlib) {
+    if (zlib) {
+        g_pfnUncompress = &SystemZlib;
+    } else if (!LoadTheDecompressor()) {
+        return 1;
+    }
     std::vector<Listed> entries;
     if (!ListPackage(path, entries)) return 1;
     std::uint32_t largestOut = 1, largestIn = 1;
@@ -195,7 +206,7 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: apply_bench list PACKAGE\n"
                  "       apply_bench apply PACKAGE DIRECTORY [--sync]\n"
-                 "       apply_bench inflate PACKAGE [--from-memory]\n");
+                 "       apply_bench inflate PACKAGE [--from-memory] [--zlib]\n");
     return 2;
 }
 
@@ -206,9 +217,18 @@ int main(int argc, char** argv) {
     using namespace launcher;
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 2 && args[0] == "list") return List(args[1]);
-    if (args.size() == 2 && args[0] == "inflate") return Inflate(args[1], false);
-    if (args.size() == 3 && args[0] == "inflate" && args[2] == "--from-memory") {
-        return Inflate(args[1], true);
+    if (args.size() >= 2 && args.size() <= 4 && args[0] == "inflate") {
+        bool fromMemory = false, zlib = false;
+        for (std::size_t i = 2; i < args.size(); ++i) {
+            if (args[i] == "--from-memory") {
+                fromMemory = true;
+            } else if (args[i] == "--zlib") {
+                zlib = true;
+            } else {
+                return Usage();
+            }
+        }
+        return Inflate(args[1], fromMemory, zlib);
     }
     if ((args.size() == 3 || (args.size() == 4 && args[3] == "--sync")) && args[0] == "apply") {
         return Apply(args[1], args[2], args.size() == 4);
