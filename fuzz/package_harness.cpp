@@ -163,7 +163,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // got; a write may have failed before it.
     std::size_t decompressed = 0;
     while (decompressed < entries.size()) {
-        auto call = g_produced.find({entries[decompressed].payload, entries[decompressed].declared});
+        auto call =
+            g_produced.find({entries[decompressed].payload, entries[decompressed].declared});
         if (call == g_produced.end() || call->second < 0) break;
         ++decompressed;
     }

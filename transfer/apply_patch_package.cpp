@@ -31,11 +31,13 @@ unsigned DecompressorCount() {
 
 // Plain new[] leaves the block uninitialised; zeroing hundreds of megabytes
 // only to overwrite them costs as much as the decompression.
-Block TakeBlock(std::uint32_t size) { return Block(new (std::nothrow) unsigned char[size]); }
+Block TakeBlock(std::uint32_t size) {
+    return Block(new (std::nothrow) unsigned char[size]);
+}
 
 ApplyResult Decompress(UncompressFunction uncompress, const unsigned char* payload,
-                       std::uint32_t compressedSize, std::uint32_t uncompressedSize,
-                       Block& output, std::size_t& produced, std::string& problem) {
+                       std::uint32_t compressedSize, std::uint32_t uncompressedSize, Block& output,
+                       std::size_t& produced, std::string& problem) {
     if (!uncompress) {
         problem = "no decompressor loaded";
         return ApplyResult::kLocalFailure;
@@ -124,8 +126,7 @@ int ExtractPackageEntry(const std::string& name, const unsigned char* payload,
     Block output;
     std::size_t produced = 0;
     if (Decompress(g_pfnUncompress, payload, compressedSize, uncompressedSize, output, produced,
-                   problem) !=
-        ApplyResult::kApplied) {
+                   problem) != ApplyResult::kApplied) {
         return 0;
     }
     return WriteInPlace(name, output.get(), produced, problem) == ApplyResult::kApplied ? 1 : 0;
@@ -159,8 +160,14 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
     DirectoryWalk walk;
     EntryPipeline pipeline(
         [uncompress](PipelineEntry& e) {
-            e.result = Decompress(uncompress, e.payload.get(), e.compressedSize,
-                                  e.uncompressedSize, e.data, e.size, e.problem);
+            try {
+                e.result = Decompress(uncompress, e.payload.get(), e.compressedSize,
+                                      e.uncompressedSize, e.data, e.size, e.problem);
+            } catch (...) {
+                // Nothing may leave a decompressing thread.
+                e.result = ApplyResult::kLocalFailure;
+                e.problem = "out of memory";
+            }
         },
         [&walk](PipelineEntry& e, std::string& failure) {
             try {
@@ -171,8 +178,14 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
                 return ApplyResult::kLocalFailure;
             }
         },
-        [&walk](const std::string& path) { walk.MakeParents(path); }, kHeldLimit, kHeldEntries,
-        DecompressorCount());
+        [&walk](const std::string& path) {
+            try {
+                walk.MakeParents(path);
+            } catch (...) {
+                // Only directories for an entry that failed anyway.
+            }
+        },
+        kHeldLimit, kHeldEntries, DecompressorCount());
 
     // A failure of reading comes after every entry handed over; one of theirs,
     // being earlier, is the one reported.
@@ -189,8 +202,7 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
                    ", ";
         };
         auto at = [&] {
-            return which() + "'" + entry.name + "' at byte " + std::to_string(entry.offset) +
-                   ": ";
+            return which() + "'" + entry.name + "' at byte " + std::to_string(entry.offset) + ": ";
         };
         if (ReadStatus status = reader.ReadEntry(entry); status != ReadStatus::kOk) {
             stop(FromReadStatus(status), which() + reader.Problem());

@@ -10,8 +10,7 @@ constexpr std::uint64_t kNone = std::numeric_limits<std::uint64_t>::max();
 }  // namespace
 
 EntryPipeline::EntryPipeline(DecompressStep decompress, WriteStep write, ParentsStep parents,
-                             std::size_t byteLimit, std::size_t entryLimit,
-                             unsigned decompressors)
+                             std::size_t byteLimit, std::size_t entryLimit, unsigned decompressors)
     : decompress_(std::move(decompress)),
       write_(std::move(write)),
       parents_(std::move(parents)),
@@ -102,7 +101,8 @@ void EntryPipeline::Writer() {
     std::unique_lock lock(mutex_);
     for (;;) {
         ready_.wait(lock, [this] {
-            return (written_ < added_ && slots_.front().decompressed) || (stop_ && written_ == added_);
+            return (written_ < added_ && slots_.front().decompressed) ||
+                   (stop_ && written_ == added_);
         });
         if (written_ == added_) return;
         WriteFront(lock);

@@ -27,8 +27,8 @@ struct PipelineEntry {
     Block payload;      // compressed bytes, released once decompressed
     std::uint32_t compressedSize = 0;
     std::uint32_t uncompressedSize = 0;
-    Block data;            // decompressed bytes, released once written
-    std::size_t size = 0;  // of data
+    Block data;                                  // decompressed bytes, released once written
+    std::size_t size = 0;                        // of data
     ApplyResult result = ApplyResult::kApplied;  // of the decompression
     std::string problem;
 };
@@ -84,15 +84,15 @@ private:
     const std::size_t entryLimit_;
 
     std::mutex mutex_;
-    std::condition_variable work_;    // decompressors: an entry to take, or stop
-    std::condition_variable ready_;   // writer: the next entry decompressed, or stop
-    std::condition_variable room_;    // caller: bytes released, or all written
-    std::deque<Slot> slots_;          // entries added and not yet written, in order
-    std::uint64_t added_ = 0;         // entries added so far
-    std::uint64_t written_ = 0;       // entries written or dropped (slots_ starts here)
-    std::uint64_t taken_ = 0;         // entries taken by a decompressor
+    std::condition_variable work_;   // decompressors: an entry to take, or stop
+    std::condition_variable ready_;  // writer: the next entry decompressed, or stop
+    std::condition_variable room_;   // caller: bytes released, or all written
+    std::deque<Slot> slots_;         // entries added and not yet written, in order
+    std::uint64_t added_ = 0;        // entries added so far
+    std::uint64_t written_ = 0;      // entries written or dropped (slots_ starts here)
+    std::uint64_t taken_ = 0;        // entries taken by a decompressor
     std::size_t held_ = 0;
-    std::size_t admitted_ = 0;        // bytes of the admission not yet added
+    std::size_t admitted_ = 0;  // bytes of the admission not yet added
     // The first entry known to fail (to decompress, or to be written): nothing
     // after it is decompressed, admitted or written.
     std::uint64_t brokenAt_ = UINT64_MAX;
