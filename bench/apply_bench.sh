@@ -10,6 +10,10 @@
 #                                         decompressed one after the other on one thread
 #                                         by the system's zlib, nothing written
 #   apply_bench inflate PACKAGE           the same by the launcher's decompressor library
+#   apply_bench inflate PACKAGE --all-cores  the package in memory and every payload
+#                                         decompressed by that library on all cores at
+#                                         once, nothing written: the floor for any
+#                                         applier that decompresses
 # with the tree and the package in the page cache ("warm"), and then durably:
 #   cp -r TREE OUT; sync                  against
 #   apply_bench apply PACKAGE OUT --sync  the applier and the launcher's one syncfs
@@ -178,6 +182,9 @@ measure_zlib() {
 measure_library() {
     "$bin/apply_bench" inflate "$package" | sed -n 's/^seconds=\([0-9.]*\) .*/\1/p'
 }
+measure_floor() {
+    "$bin/apply_bench" inflate "$package" --all-cores | sed -n 's/^seconds=\([0-9.]*\) .*/\1/p'
+}
 
 median() {  # of column $1 of stdin
     awk -v c="$1" '{ print $c }' | sort -n | awk '{ v[NR] = $1 }
@@ -195,7 +202,7 @@ mib() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
 echo "apply benchmark: $(mib "$files_bytes") MiB tree of $entries files, packed to" \
     "$(mib "$packed_bytes") MiB, $rounds rounds, memory: $memory" >&2
 echo "apply_bench: $bin/apply_bench" >&2
-kinds="cp apply zlib library cp_sync apply_sync"
+kinds="cp apply zlib library floor cp_sync apply_sync"
 for who in $kinds; do
     for state in $states; do : > "$run/$who.$state.results"; done
 done
@@ -203,9 +210,9 @@ for round in $(seq "$rounds"); do
     # Rotate who goes first among the warm ones and among the durable ones;
     # each starts with no dirty pages of the others.
     case $((round % 3)) in
-        1) order="cp apply zlib library cp_sync apply_sync" ;;
-        2) order="apply library zlib cp apply_sync cp_sync" ;;
-        *) order="zlib cp library apply cp_sync apply_sync" ;;
+        1) order="cp apply zlib library floor cp_sync apply_sync" ;;
+        2) order="apply floor library zlib cp apply_sync cp_sync" ;;
+        *) order="zlib cp floor library apply cp_sync apply_sync" ;;
     esac
     for state in $states; do
         line="round $round, $state:"
@@ -245,6 +252,7 @@ echo "warm (tree and package in the page cache):"
 row "cp -r" cp
 row "zlib, one stream" zlib
 row "decompressor, one stream" library
+row "  the same, on all cores" floor
 row "apply" apply
 echo "durable:"
 row "cp -r; sync" cp_sync
@@ -255,6 +263,7 @@ printf ' %8s\n' goal
 compare "apply vs cp -r (warm)" cp apply ">= 0.80"
 compare "apply vs zlib, one stream (warm)" zlib apply ">= 0.90"
 compare "apply vs its decompressor, one stream" library apply ""
+compare "at best, nothing written, vs cp -r (warm)" cp floor ""
 compare "apply; syncfs vs cp -r; sync (durable)" cp_sync apply_sync ""
 budget=$((largest + 64 * 1048576))
 printf '\npeak memory of apply: %s MiB (budget: largest entry %s MiB + 64 MiB = %s MiB)\n' \
