@@ -1,13 +1,8 @@
 #include "transfer/entry_pipeline.h"
 
-#include <limits>
 #include <utility>
 
 namespace launcher {
-
-namespace {
-constexpr std::uint64_t kNone = std::numeric_limits<std::uint64_t>::max();
-}  // namespace
 
 EntryPipeline::EntryPipeline(DecompressStep decompress, WriteStep write, ParentsStep parents,
                              std::size_t byteLimit, std::size_t entryLimit, unsigned decompressors)

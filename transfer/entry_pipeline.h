@@ -95,7 +95,8 @@ private:
     std::size_t admitted_ = 0;  // bytes of the admission not yet added
     // The first entry known to fail (to decompress, or to be written): nothing
     // after it is decompressed, admitted or written.
-    std::uint64_t brokenAt_ = UINT64_MAX;
+    static constexpr std::uint64_t kNone = ~std::uint64_t{0};
+    std::uint64_t brokenAt_ = kNone;
     bool stop_ = false;
     ApplyResult failure_ = ApplyResult::kApplied;
     std::string problem_;
