@@ -5,7 +5,6 @@
 #include <stdlib.h>
 #include <zlib.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
