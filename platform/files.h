@@ -14,7 +14,11 @@ public:
         kRead,              // must exist
         kWriteExisting,     // must exist, positioned at its end
         kCreateAlways,      // created or truncated
+        // A private temporary: whatever stands at the name (a leftover file or
+        // a planted link) is removed, then the file is created exclusively.
+        kCreateFresh,
     };
+    // No mode writes through a symbolic link: opening a link to write fails.
 
     File() = default;
     ~File();
@@ -53,7 +57,8 @@ bool RenameFile(const std::string& from, const std::string& to);
 bool CreateDirectoryOnce(const std::string& path);
 // Makes a directory's entries (renames, creations) durable.
 bool SyncDirectory(const std::string& path);
-// Gives `to` the permission bits of `from` (false when `from` is missing).
+// Gives `to` the permission bits (0777) of `from` when `from` is a regular
+// file itself, not a link; false otherwise.
 bool CopyFileMode(const std::string& from, const std::string& to);
 // Makes everything written below the current directory durable, at once: one
 // call after a whole patch package instead of a sync per file.

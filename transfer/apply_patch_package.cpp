@@ -69,7 +69,7 @@ ApplyResult WriteInPlace(const std::string& path, const unsigned char* data, std
                          std::string& problem) {
     const std::string temporary = TemporaryPathFor(path);
     File file;
-    if (!file.Open(temporary, File::Mode::kCreateAlways)) {
+    if (!file.Open(temporary, File::Mode::kCreateFresh)) {
         problem = "cannot create " + temporary;
         return ApplyResult::kLocalFailure;
     }

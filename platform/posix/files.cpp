@@ -28,8 +28,12 @@ bool File::Open(const std::string& path, Mode mode) {
     int flags = O_CLOEXEC;
     switch (mode) {
         case Mode::kRead: flags |= O_RDONLY; break;
-        case Mode::kWriteExisting: flags |= O_WRONLY | O_APPEND; break;
-        case Mode::kCreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+        case Mode::kWriteExisting: flags |= O_WRONLY | O_APPEND | O_NOFOLLOW; break;
+        case Mode::kCreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW; break;
+        case Mode::kCreateFresh:
+            flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
+            if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+            break;
     }
     do {
         fd_ = ::open(path.c_str(), flags, 0644);
@@ -135,8 +139,11 @@ bool SyncDirectory(const std::string& path) {
 }
 
 bool CopyFileMode(const std::string& from, const std::string& to) {
+    // Never through a link, and never the set-id or sticky bits: a planted link
+    // to a set-uid program must not make package bytes set-uid.
     struct stat st {};
-    return ::stat(from.c_str(), &st) == 0 && ::chmod(to.c_str(), st.st_mode & 07777) == 0;
+    return ::lstat(from.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::chmod(to.c_str(), st.st_mode & 0777) == 0;
 }
 
 bool SyncInstallation() {
@@ -173,10 +180,10 @@ std::string DirectoryOf(const std::string& path) {
 
 bool ReplaceFileAtomically(const std::string& path, const void* data, std::size_t size) {
     // One fixed name: a process killed before the rename leaves at most one
-    // leftover, which the next write truncates and reuses.
+    // leftover, which the next write removes and creates anew.
     const std::string temporary = path + ".part";
     File file;
-    if (!file.Open(temporary, File::Mode::kCreateAlways)) return false;
+    if (!file.Open(temporary, File::Mode::kCreateFresh)) return false;
     bool ok = file.WriteAll(data, size) && file.Sync();
     ok = file.Close() && ok;
     if (ok) ok = RenameFile(temporary, path);

@@ -28,7 +28,7 @@ bool ReplaceProgram(const std::string& from, const std::string& target, std::str
     }
     const std::string temporary = target + ".new";
     File file;
-    if (!file.Open(temporary, File::Mode::kCreateAlways)) {
+    if (!file.Open(temporary, File::Mode::kCreateFresh)) {
         why = "cannot write beside " + target + " (is the directory writable?)";
         return false;
     }
