@@ -1,5 +1,6 @@
 #include "transfer/apply_patch_package.h"
 
+#include <limits>
 #include <memory>
 #include <new>
 #include <thread>
@@ -210,11 +211,19 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
             stop(FromReadStatus(status), which() + reader.Problem());
             break;
         }
-        if (!IsSafeEntryName(entry.name)) {
+        std::string path = IsSafeEntryName(entry.name) ? ToLocalPath(entry.name) : std::string();
+        if (path.empty()) {
             stop(ApplyResult::kDamagedPackage, at() + "name refused");
             break;
         }
-        const std::size_t bytes = std::size_t{entry.compressedSize} + entry.uncompressedSize;
+        // Both sizes together can pass 4 GiB: on a 32-bit system that is no memory.
+        const std::uint64_t wanted = std::uint64_t{entry.compressedSize} + entry.uncompressedSize;
+        if (wanted > std::numeric_limits<std::size_t>::max()) {
+            stop(ApplyResult::kLocalFailure, at() + "no memory for " + std::to_string(wanted) +
+                                                 " bytes");
+            break;
+        }
+        const auto bytes = static_cast<std::size_t>(wanted);
         if (!pipeline.Admit(bytes)) break;
         auto item = std::make_unique<PipelineEntry>();
         item->payload = TakeBlock(entry.compressedSize);
@@ -230,7 +239,7 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
             stop(FromReadStatus(status), at() + reader.Problem());
             break;
         }
-        item->path = ToLocalPath(entry.name);
+        item->path = std::move(path);
         item->where = at();
         item->compressedSize = entry.compressedSize;
         item->uncompressedSize = entry.uncompressedSize;
