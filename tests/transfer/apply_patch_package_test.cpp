@@ -1,6 +1,5 @@
 // The applier against real packages in a temporary directory, decompressed by
 // the real decompressor library.
-#include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -231,11 +230,11 @@ TEST_F(ApplyPatchPackageTest, OlderFileSurvivesFailures) {
 
 TEST_F(ApplyPatchPackageTest, ReplacedFileKeepsItsMode) {
     WriteFile("game", "old");
-    ASSERT_EQ(::chmod("game", 0755), 0);
+    const auto executable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions("game", executable);
     EXPECT_EQ(Apply(Count(2) + Entry("game", "new") + Entry("data", "d")), ApplyResult::kApplied);
-    struct stat st {};
-    ASSERT_EQ(::stat("game", &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    EXPECT_EQ(fs::status("game").permissions(), executable);
     EXPECT_EQ(ReadFile("game"), "new");
 }
 
