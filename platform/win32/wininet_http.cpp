@@ -319,8 +319,16 @@ private:
                 exchange_->waitingForRoom = false;
                 if (exchange_->abandoned) return;
             }
+            // A read waits until its whole block has come: ask only for what is
+            // there (at least one byte), so what arrived before a stall is kept.
+            DWORD available = 0;
+            if (!InternetQueryDataAvailable(request_.get(), &available, 0, 0)) {
+                Finish(/*failed=*/true);
+                return;
+            }
+            const DWORD wanted = available == 0 ? 1 : available < kReadBlock ? available : kReadBlock;
             DWORD delivered = 0;
-            if (!InternetReadFile(request_.get(), block.data(), kReadBlock, &delivered)) {
+            if (!InternetReadFile(request_.get(), block.data(), wanted, &delivered)) {
                 Finish(/*failed=*/true);
                 return;
             }
