@@ -18,7 +18,17 @@ std::wstring WidePath(std::string_view utf8) {
     for (wchar_t& ch : wide) {
         if (ch == L'/') ch = L'\\';
     }
-    return wide;
+    // Entry names may be 999 bytes: joined to the current directory, a long one
+    // passes MAX_PATH, past which only the "\\?\" form of the full path reaches
+    // the file.
+    if (wide.size() < MAX_PATH / 2 || wide.rfind(L"\\\\", 0) == 0) return wide;
+    const DWORD size = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return wide;
+    std::wstring full(size, L'\0');
+    const DWORD length = ::GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) return wide;
+    full.resize(length);
+    return L"\\\\?\\" + full;
 }
 
 std::string Utf8(std::wstring_view wide) {

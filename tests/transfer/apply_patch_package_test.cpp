@@ -55,7 +55,7 @@ protected:
     static Tree Installation() {
         Tree tree;
         for (const auto& item : fs::recursive_directory_iterator(".")) {
-            std::string path = fs::relative(item.path(), ".").string();
+            std::string path = fs::relative(item.path(), ".").generic_string();
             if (item.is_directory()) {
                 tree[path + "/"] = "";
             } else {
