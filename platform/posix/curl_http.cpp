@@ -3,6 +3,7 @@
 // hands out the buffered bytes without going back to curl, so the fetcher's
 // small reads cost a copy each and nothing more.
 #include <curl/curl.h>
+#include <fcntl.h>
 
 #include <algorithm>
 #include <charconv>
@@ -33,6 +34,13 @@ constexpr std::uint64_t kNoEnd = std::numeric_limits<std::uint64_t>::max();
 bool GlobalInit() {
     static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     return ok;
+}
+
+// Our connections must not live on in the game or the updater we start.
+int MarkCloseOnExec(void*, curl_socket_t socket, curlsocktype) {
+    const int flags = ::fcntl(socket, F_GETFD);
+    if (flags >= 0) ::fcntl(socket, F_SETFD, flags | FD_CLOEXEC);
+    return CURL_SOCKOPT_OK;
 }
 
 bool IEquals(std::string_view a, std::string_view b) {
@@ -237,6 +245,7 @@ bool CurlRequest::Start(std::uint32_t offset) {
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &CurlRequest::OnPrereq);
     curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, &MarkCloseOnExec);
     if (offset > 0) {
         range_ = std::to_string(offset) + "-";
         curl_easy_setopt(easy, CURLOPT_RANGE, range_.c_str());
