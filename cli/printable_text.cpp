@@ -6,7 +6,9 @@ namespace launcher {
 
 namespace {
 
-bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+bool IsContinuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
 
 // Length of the well-formed UTF-8 character at `at`, or 0.
 std::size_t Utf8Length(const std::string& text, std::size_t at) {
@@ -51,7 +53,8 @@ std::string PrintableText(const std::string& text) {
             out += text[at++];  // not UTF-8 (a code-page text), but no control either
             continue;
         }
-        const bool c1Control = length == 2 && c == 0xC2 && static_cast<unsigned char>(text[at + 1]) <= 0x9F;
+        const bool c1Control =
+            length == 2 && c == 0xC2 && static_cast<unsigned char>(text[at + 1]) <= 0x9F;
         if (c1Control) {
             out += '?';
         } else {

@@ -23,8 +23,7 @@ struct ProgramRun {
 // still running then is killed, with whatever it started. Its standard input
 // is empty, its errors are discarded, it inherits no other descriptor.
 ProgramRun RunProgramCapturingOutput(const std::string& path,
-                                     const std::vector<std::string>& arguments,
-                                     unsigned timeoutMs);
+                                     const std::vector<std::string>& arguments, unsigned timeoutMs);
 
 // True when the file at `path` holds a program this platform can start (an
 // executable image or a script), judged by its first bytes.

@@ -1,6 +1,8 @@
 // Starting the game and the updater: fork and exec without waiting. A
 // double fork leaves no zombie behind in the launcher. Between fork and exec
 // only async-signal-safe calls are made: the launcher has other threads.
+#include "platform/process.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,7 +18,6 @@
 #include <thread>
 
 #include "platform/files.h"
-#include "platform/process.h"
 
 namespace launcher {
 
@@ -142,7 +143,8 @@ ProgramRun RunProgramCapturingOutput(const std::string& path,
 
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     auto msLeft = [&] {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+            .count();
     };
     char buffer[4096];
     for (long long left = msLeft(); left > 0; left = msLeft()) {

@@ -79,8 +79,10 @@ bool ReplaceProgram(const UpdaterOptions& options, const std::string& target, st
         return false;
     }
     // The private copy, not the download, is run: it already has the mode.
-    const std::string program = temporary.find('/') == std::string::npos ? "./" + temporary : temporary;
-    const ProgramRun run = RunProgramCapturingOutput(program, {"--version"}, options.versionTimeoutMs);
+    const std::string program =
+        temporary.find('/') == std::string::npos ? "./" + temporary : temporary;
+    const ProgramRun run =
+        RunProgramCapturingOutput(program, {"--version"}, options.versionTimeoutMs);
     if (!AnswersWithVersion(run)) {
         RemoveFile(temporary);
         rejected = true;
@@ -150,8 +152,8 @@ UpdaterResult UpdateLauncher(const UpdaterOptions& options,
         return result;
     }
     result.ok = true;
-    result.message = "the launcher was replaced" +
-                     std::string(options.startLauncher ? " and started" : "");
+    result.message =
+        "the launcher was replaced" + std::string(options.startLauncher ? " and started" : "");
     return result;
 }
 
