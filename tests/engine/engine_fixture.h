@@ -14,6 +14,13 @@
 
 namespace launcher::test {
 
+// What a run shows when the version list cannot be fetched: no box, but the
+// status says that the update failed.
+inline std::vector<OwnerCall> ListFailedLook() {
+    return {Show(kIdStaticUpdating, kSwHide), Show(kIdStaticNote, kSwHide),
+            Text(kIdStaticNote, "更新失败"), Show(kIdStaticNote, kSwShowNormal)};
+}
+
 class EngineTest : public TempDirTest {
 protected:
     void SetUp() override {

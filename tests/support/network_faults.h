@@ -245,6 +245,16 @@ inline Installer Unsatisfiable() {
     });
 }
 
+// 416 without Content-Range for a range, the honest answer otherwise.
+inline Installer UnsatisfiableWithoutContentRange() {
+    return On([](const HttpRequestRecord& request, RawConnection& connection,
+                 const std::string& remote) {
+        connection.Send(request.Header("range").empty()
+                            ? TestHttpServer::HonestResponse(request, remote)
+                            : Head("416 Range Not Satisfiable", "Content-Length: 0\r\n"));
+    });
+}
+
 // Bytes until the client gives up (at most 256 MiB), after a length far above
 // the cap or none at all.
 inline Installer EndlessBody(bool announced) {
@@ -362,10 +372,12 @@ inline std::vector<Row> Rows() {
          Prefix(part), kDownloadFailed, Prefix(part)},
         {"UnsatisfiableOnACompleteFile", kPackage, Prefix(n), Unsatisfiable(), kShort, 1, Prefix(n),
          kUpToDate, Absent()},
+        {"UnsatisfiableWithoutContentRangeOnACompleteFile", kPackage, Prefix(n),
+         UnsatisfiableWithoutContentRange(), kShort, 1, Prefix(n), kUpToDate, Absent()},
         // Emptied by the first attempt, fetched whole by the second.
         {"LocalLongerThanRemote", kPackage, LongerBy(200), honest, kShort, 0, Prefix(0), kUpToDate,
          Absent()},
-        // The version list is capped at 64 KiB: nothing beyond it is ever written.
+        // The version list is capped at 1 MiB: nothing beyond it is ever written.
         {"EndlessVersionList", kVersionList, Absent(), EndlessBody(true), kShort, 0, Prefix(0),
          kListNotFetched, Absent()},
         {"EndlessVersionListWithoutLength", kVersionList, Absent(), EndlessBody(false), kShort, 0,
