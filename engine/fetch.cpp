@@ -58,15 +58,19 @@ std::string DescribeFetchFailure(const std::string& what, const std::string& url
                                  const DownloadFailure& failure) {
     switch (failure.kind) {
         case DownloadFailure::Kind::kLocalFile: {
-            std::string text = what + " could not be written to " + localPath +
-                               " in the installation directory";
+            std::string text =
+                what + " could not be written in the installation directory (" + localPath;
             if (failure.localError != 0)
-                text += " (" + std::generic_category().message(failure.localError) + ")";
-            return text;
+                text += ": " + std::generic_category().message(failure.localError);
+            return text + ")";
         }
-        case DownloadFailure::Kind::kTooLarge:
-            return what + " at " + url + " is too long (more than " +
-                   std::to_string(maxBodyBytes / 1024) + " KiB)";
+        case DownloadFailure::Kind::kTooLarge: {
+            constexpr std::uint64_t kMiB = 1024 * 1024;
+            const std::string limit = maxBodyBytes % kMiB == 0
+                                          ? std::to_string(maxBodyBytes / kMiB) + " MiB"
+                                          : std::to_string(maxBodyBytes) + " bytes";
+            return what + " at " + url + " is too long (more than " + limit + ")";
+        }
         default:
             return what + " could not be fetched from " + url;
     }

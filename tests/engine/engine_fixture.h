@@ -14,8 +14,7 @@
 
 namespace launcher::test {
 
-// What a run shows when the version list cannot be fetched: no box, but the
-// status says that the update failed.
+// No box when the version list cannot be fetched, but the status says so.
 inline std::vector<OwnerCall> ListFailedLook() {
     return {Show(kIdStaticUpdating, kSwHide), Show(kIdStaticNote, kSwHide),
             Text(kIdStaticNote, "更新失败"), Show(kIdStaticNote, kSwShowNormal)};
