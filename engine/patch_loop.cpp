@@ -72,16 +72,17 @@ int UpdatePatches() {
 }
 
 int DownloadPatch() {
+    const EngineEnvironment* env = RunEnvironment();
+    if (!env) return 0;
     const int client = CMyFun::m_nClientVersion;
-    const std::string url =
-        CMyFun::m_pEnvironment->deployment.downloadHost + kPatchPath + PackageName(client);
+    const std::string name = PackageName(client);
+    const std::string url = env->deployment.downloadHost + kPatchPath + name;
     ShowStatusLine(client, CMyFun::m_nLatestVersion);
-    if (FetchWithRetries(url, PackageName(client))) return 1;
+    DownloadFailure failure;
+    if (FetchWithRetries(url, name, 0, &failure)) return 1;
     if (EngineStopped()) return 0;
-    OwnerShow(kIdStaticNote, kSwHide);
-    OwnerSetText(kIdStaticNote, "更新失败");
-    OwnerShow(kIdStaticNote, kSwShowNormal);
-    FailRun("patch package " + PackageName(client) + " could not be fetched from " + url);
+    ShowUpdateFailedNote();
+    FailRun(DescribeFetchFailure("patch package " + name, url, name, 0, failure));
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "transfer/download_file.h"
 
+#include <cerrno>
 #include <vector>
 
 #include "platform/files.h"
@@ -49,7 +50,17 @@ int TotalBarPosition(int latest, int start, int client, std::uint32_t present,
 }
 
 int DownloadFile(const std::string& url, const std::string& localPath,
-                 const DownloadContext& context) {
+                 const DownloadContext& context, DownloadFailure* failure) {
+    DownloadFailure ignored;
+    DownloadFailure& why = failure ? *failure : ignored;
+    why = {DownloadFailure::Kind::kRemote, 0};
+    // errno is cleared before each file operation and taken right after a
+    // failing one, so a stale value never names the wrong cause.
+    auto localFailure = [&why](int error) {
+        why = {DownloadFailure::Kind::kLocalFile, error};
+        return 0;
+    };
+
     auto session = OpenHttpSession(context.http, context.stop);
     if (!session) return 0;
 
@@ -68,9 +79,10 @@ int DownloadFile(const std::string& url, const std::string& localPath,
     std::uint64_t present = 0;
     if (PathExists(localPath)) {
         // Continuing: the local file first, so that its length decides the range.
-        if (!file.Open(localPath, File::Mode::kWriteExisting)) return 0;
+        errno = 0;
+        if (!file.Open(localPath, File::Mode::kWriteExisting)) return localFailure(errno);
         const long long size = file.Size();
-        if (size < 0) return 0;
+        if (size < 0) return localFailure(errno);
         present = static_cast<std::uint64_t>(size);
         // A file beyond 32 bits is longer than any remote one; the plain answer
         // shows that and the file is started over below.
@@ -83,25 +95,33 @@ int DownloadFile(const std::string& url, const std::string& localPath,
         // New: a server that cannot be reached leaves no file behind.
         request = session->OpenUrl(url, 0);
         if (!request) return 0;
-        if (!file.Open(localPath, File::Mode::kCreateAlways)) return 0;
+        errno = 0;
+        if (!file.Open(localPath, File::Mode::kCreateAlways)) return localFailure(errno);
     }
 
     int status = 0;
     if (!request->QueryStatusCode(status) || status != 200) return 0;
     const std::uint32_t announced = request->QueryContentLength();
     if (announced == 0) return 0;
+    if (context.http.maxBodyBytes > 0 && announced > context.http.maxBodyBytes) {
+        why.kind = DownloadFailure::Kind::kTooLarge;
+        return 0;
+    }
 
     send(kIdProgressFile, kPbmSetRange32, 0, announced);
     send(kDialog, kWmDownloadProgress, static_cast<std::uint32_t>(present), announced);
 
     GatheredWriter writer(file);
     bool written = true;
+    int writeError = 0;
     std::vector<char> block(kBlockSize);
     while (present < announced) {
         if (context.stop && context.stop->IsStopped()) break;
         std::size_t delivered = 0;
         if (!request->Read(block.data(), block.size(), delivered) || delivered == 0) break;
+        errno = 0;
         if (!writer.Append(block.data(), delivered)) {
+            writeError = errno;
             written = false;
             break;
         }
@@ -111,7 +131,11 @@ int DownloadFile(const std::string& url, const std::string& localPath,
         send(kIdProgressTotal, kPbmSetPos, static_cast<std::uint32_t>(position), 0);
         send(kDialog, kWmDownloadProgress, l, announced);
     }
-    written = writer.Flush() && written;
+    errno = 0;
+    if (written && !writer.Flush()) {
+        writeError = errno;
+        written = false;
+    }
 
     if (present > announced) {
         // A stale file longer than the remote one would fail every attempt;
@@ -120,8 +144,12 @@ int DownloadFile(const std::string& url, const std::string& localPath,
         file.Close();
         return 0;
     }
-    const bool closed = file.Close();
-    return written && closed && present == announced ? 1 : 0;
+    if (!written) return localFailure(writeError);
+    errno = 0;
+    if (!file.Close()) return localFailure(errno);
+    if (present != announced) return 0;
+    why.kind = DownloadFailure::Kind::kNone;
+    return 1;
 }
 
 }  // namespace launcher
