@@ -1,5 +1,6 @@
-// The lock is a named mutex of the session: Windows closes its handle, and so
-// frees the name, when the holder ends, however it ends.
+// The lock is the named mutex "Brevane" of the session, the one every launcher
+// on Windows has always taken: Windows closes its handle, and so frees the
+// name, when the holder ends, however it ends.
 #include "platform/single_instance.h"
 
 #include <windows.h>
