@@ -20,7 +20,12 @@ if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 >/dev/null
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 locales >/dev/null
+# Wine takes the Windows locale, and with it the system code page, from the
+# Linux locale, whose character set also encodes the file names it creates.
+if ! locale -a | grep -qx 'zh_CN.utf8'; then
+  "${sudo_cmd[@]}" localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+fi
 
 launcher=()
 if command -v ccache >/dev/null; then
@@ -82,8 +87,11 @@ cp "$win/LauncherCli.exe" "$win/UpDateLauncher.exe" "$win/TarnwellCompress.dll" 
 cp "$win/demo-game.exe" "$client/Corvatheon2.exe"
 cd "$client"
 hosts=(--version-host "127.0.0.1:$port" --download-host "127.0.0.1:$port")
-run() { timeout 300 wine LauncherCli.exe "${hosts[@]}" "$@" 2> "$work/launcher.err" ||
-          { cat "$work/launcher.err"; fail "LauncherCli.exe $* exited with $?"; }; }
+run() {
+  local status=0
+  timeout 300 wine LauncherCli.exe "${hosts[@]}" "$@" 2> "$work/launcher.err" || status=$?
+  [ "$status" = 0 ] || { cat "$work/launcher.err"; fail "LauncherCli.exe $* exited with $status"; }
+}
 
 # 1. From nothing to the latest patch.
 run
