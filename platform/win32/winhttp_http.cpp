@@ -1,11 +1,15 @@
-// HTTP through WinINet. A blocked WinINet call cannot be interrupted, and
-// closing a request may first drain the rest of its body, so every WinINet call
-// of a request runs on a helper thread of its own. The caller waits for that
-// thread's results with its own clock and the stop flag, and abandons the
-// thread when either says so: the caller returns at once, the helper finishes
-// its call and ends by itself.
+// HTTP through WinHTTP. WinINet was the first choice, but closing one of its
+// requests drains the rest of the body first (a body behind a 4 GB length held
+// the close for minutes under Wine), which no stop or time-out can bound;
+// WinHTTP closes the connection at once.
+//
+// A blocked call cannot be interrupted, so every WinHTTP call of a request
+// runs on a helper thread of its own. The caller waits for that thread's
+// results with its own clock and the stop flag, and abandons the thread when
+// either says so: the caller returns at once, the helper finishes its call
+// (bounded by the time-outs set on its handles) and ends by itself.
 #include <windows.h>
-#include <wininet.h>
+#include <winhttp.h>
 
 #include <algorithm>
 #include <chrono>
@@ -31,7 +35,7 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// What one WinINet read asks for; the caller's small reads are served from the
+// Most one WinHTTP read asks for; the caller's small reads are served from the
 // buffer without a call.
 constexpr DWORD kReadBlock = 64 * 1024;
 // Above this much unread data the helper stops reading until the caller catches up.
@@ -39,14 +43,13 @@ constexpr std::size_t kPauseAbove = 4 * 1024 * 1024;
 // Longest wait before the stop flag and the clocks are looked at.
 constexpr milliseconds kPollSlice{50};
 constexpr int kMaxRedirects = 10;
-// WinINet ends a silent connection by its own time-outs; ours only catch a
+// WinHTTP ends a silent connection by its own time-outs; ours only catch a
 // call that overstays them, so they leave it this much room.
 constexpr unsigned kHeadGraceMs = 1000;
 
-// No cache, no cookies, no dialogs, no redirect followed behind our back.
-constexpr DWORD kRequestFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD |
-                                INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_COOKIES |
-                                INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT;
+// No cookies, no connection kept for later, no redirect followed behind our back.
+constexpr DWORD kDisabledFeatures =
+    WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_KEEP_ALIVE;
 
 std::wstring Widen(std::string_view utf8) {
     if (utf8.empty()) return {};
@@ -67,16 +70,16 @@ std::string Narrow(std::wstring_view wide) {
     return narrow;
 }
 
-class InternetHandle {
+class WinHttpHandle {
 public:
-    InternetHandle() = default;
-    explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-    ~InternetHandle() { Reset(); }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
+    WinHttpHandle() = default;
+    explicit WinHttpHandle(HINTERNET handle) : handle_(handle) {}
+    ~WinHttpHandle() { Reset(); }
+    WinHttpHandle(const WinHttpHandle&) = delete;
+    WinHttpHandle& operator=(const WinHttpHandle&) = delete;
 
     void Reset(HINTERNET handle = nullptr) {
-        if (handle_) InternetCloseHandle(handle_);
+        if (handle_) WinHttpCloseHandle(handle_);
         handle_ = handle;
     }
     HINTERNET get() const { return handle_; }
@@ -86,31 +89,28 @@ private:
     HINTERNET handle_ = nullptr;
 };
 
-void ApplyTimeouts(HINTERNET handle, const HttpSettings& settings) {
-    auto set = [handle](DWORD option, DWORD value) {
-        InternetSetOptionW(handle, option, &value, sizeof value);
-    };
-    set(INTERNET_OPTION_CONNECT_TIMEOUT, settings.connectTimeoutMs);
-    set(INTERNET_OPTION_SEND_TIMEOUT, settings.receiveTimeoutMs);
-    set(INTERNET_OPTION_RECEIVE_TIMEOUT, settings.receiveTimeoutMs);
-    set(INTERNET_OPTION_DATA_SEND_TIMEOUT, settings.receiveTimeoutMs);
-    set(INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, settings.receiveTimeoutMs);
-    set(INTERNET_OPTION_CONNECT_RETRIES, 1);
+bool SetOption(HINTERNET handle, DWORD option, DWORD value) {
+    return WinHttpSetOption(handle, option, &value, sizeof value) != FALSE;
 }
 
-// A header of the response as text; `name` for a header WinINet has no number for.
+// Name resolution and connecting share the connect time-out; sending, the
+// wait for the head and each wait for data the receive time-out.
+void ApplyTimeouts(HINTERNET handle, const HttpSettings& settings) {
+    const int connect = static_cast<int>(std::min<unsigned>(settings.connectTimeoutMs, INT_MAX));
+    const int receive = static_cast<int>(std::min<unsigned>(settings.receiveTimeoutMs, INT_MAX));
+    WinHttpSetTimeouts(handle, connect, connect, receive, receive);
+    SetOption(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, settings.receiveTimeoutMs);
+    SetOption(handle, WINHTTP_OPTION_CONNECT_RETRIES, 1);
+}
+
+// A header of the response as text; `name` for a header WinHTTP has no number for.
 std::optional<std::wstring> QueryText(HINTERNET request, DWORD level,
-                                      const wchar_t* name = nullptr) {
+                                      const wchar_t* name = WINHTTP_HEADER_NAME_BY_INDEX) {
     std::wstring buffer(256, L'\0');
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (name) {
-            const std::size_t length = std::wcslen(name);
-            if (buffer.size() <= length) buffer.resize(length + 1);
-            std::copy(name, name + length + 1, buffer.begin());
-        }
         DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-        DWORD index = 0;
-        if (HttpQueryInfoW(request, level, buffer.data(), &bytes, &index)) {
+        if (WinHttpQueryHeaders(request, level, name, buffer.data(), &bytes,
+                                WINHTTP_NO_HEADER_INDEX)) {
             buffer.resize(bytes / sizeof(wchar_t));
             return buffer;
         }
@@ -124,14 +124,13 @@ plain_get::Head QueryHead(HINTERNET request) {
     plain_get::Head head;
     DWORD status = 0;
     DWORD size = sizeof status;
-    DWORD index = 0;
-    if (HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
-                       &index))
+    if (WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
         head.status = static_cast<int>(status);
     // As text: a length beyond 32 bits must not wrap into a small one.
-    if (auto length = QueryText(request, HTTP_QUERY_CONTENT_LENGTH))
+    if (auto length = QueryText(request, WINHTTP_QUERY_CONTENT_LENGTH))
         head.contentLength = plain_get::ParseNumber(Narrow(*length));
-    if (auto range = QueryText(request, HTTP_QUERY_CUSTOM, L"Content-Range"))
+    if (auto range = QueryText(request, WINHTTP_QUERY_CUSTOM, L"Content-Range"))
         head.contentRange = Narrow(*range);
     return head;
 }
@@ -141,7 +140,7 @@ bool IsRedirect(int status) {
 }
 
 struct UrlParts {
-    INTERNET_SCHEME scheme = INTERNET_SCHEME_UNKNOWN;
+    INTERNET_SCHEME scheme = 0;
     std::wstring host;
     INTERNET_PORT port = 0;
     std::wstring object;  // path and query
@@ -153,12 +152,12 @@ struct UrlParts {
 };
 
 std::optional<UrlParts> CrackUrl(const std::wstring& url) {
-    URL_COMPONENTSW parts{};
+    URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof parts;
-    parts.dwHostNameLength = 1;
-    parts.dwUrlPathLength = 1;
-    parts.dwExtraInfoLength = 1;
-    if (!InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
         return std::nullopt;
     if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
         return std::nullopt;
@@ -173,20 +172,18 @@ std::optional<UrlParts> CrackUrl(const std::wstring& url) {
     return result;
 }
 
-// `location` taken relative to `base`; empty when they do not combine.
-std::wstring CombineUrl(const std::wstring& base, const std::wstring& location) {
-    std::wstring combined(2048, L'\0');
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        DWORD length = static_cast<DWORD>(combined.size());
-        if (InternetCombineUrlW(base.c_str(), location.c_str(), combined.data(), &length,
-                                ICU_NO_ENCODE)) {
-            combined.resize(length);
-            return combined;
-        }
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return {};
-        combined.assign(length + 1, L'\0');
-    }
-    return {};
+// A redirect's Location taken relative to the URL that answered with it.
+std::wstring CombineUrl(const std::wstring& base, const UrlParts& baseParts,
+                        const std::wstring& location) {
+    if (location.find(L"://") != std::wstring::npos) return location;
+    const std::wstring scheme = baseParts.scheme == INTERNET_SCHEME_HTTPS ? L"https:" : L"http:";
+    if (location.rfind(L"//", 0) == 0) return scheme + location;
+    const std::size_t pathStart = base.find(L'/', base.find(L"://") + 3);
+    const std::wstring origin = base.substr(0, pathStart);
+    if (location.rfind(L"/", 0) == 0) return origin + location;
+    std::wstring directory = baseParts.object.substr(0, baseParts.object.find(L'?'));
+    directory.resize(directory.rfind(L'/') + 1);
+    return origin + directory + location;
 }
 
 // What the helper thread and the caller share, guarded by `mutex`.
@@ -256,26 +253,30 @@ private:
 
     bool Open(const UrlParts& url) {
         request_.Reset();
-        connection_.Reset(InternetConnectW(session_.get(), url.host.c_str(), url.port, nullptr,
-                                           nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+        connection_.Reset(WinHttpConnect(session_.get(), url.host.c_str(), url.port, 0));
         if (!connection_) return false;
-        ApplyTimeouts(connection_.get(), job_.settings);
-        const DWORD secure = url.scheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0;
-        request_.Reset(HttpOpenRequestW(connection_.get(), L"GET", url.object.c_str(), nullptr,
-                                        nullptr, nullptr, kRequestFlags | secure, 0));
+        const DWORD secure = url.scheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
+        request_.Reset(WinHttpOpenRequest(connection_.get(), L"GET", url.object.c_str(), nullptr,
+                                          WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                          secure));
         if (!request_) return false;
         ApplyTimeouts(request_.get(), job_.settings);
+        SetOption(request_.get(), WINHTTP_OPTION_DISABLE_FEATURE, kDisabledFeatures);
         std::wstring headers;
         if (job_.offset > 0) headers = L"Range: bytes=" + std::to_wstring(job_.offset) + L"-\r\n";
-        return HttpSendRequestW(request_.get(), headers.empty() ? nullptr : headers.c_str(),
-                                static_cast<DWORD>(headers.size()), nullptr, 0) != FALSE;
+        return WinHttpSendRequest(request_.get(),
+                                  headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+                                  static_cast<DWORD>(headers.size()), WINHTTP_NO_REQUEST_DATA, 0,
+                                  0, 0) &&
+               WinHttpReceiveResponse(request_.get(), nullptr);
     }
 
     // Follows redirects by hand, on the first URL's origin only, and hands the
     // final head to the caller.
     bool SendUntilFinalHead() {
-        session_.Reset(InternetOpenW(Widen(job_.settings.userAgent).c_str(),
-                                     INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+        session_.Reset(WinHttpOpen(Widen(job_.settings.userAgent).c_str(),
+                                   WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                   WINHTTP_NO_PROXY_BYPASS, 0));
         if (!session_) return false;
         ApplyTimeouts(session_.get(), job_.settings);
         std::wstring url = job_.url;
@@ -287,14 +288,15 @@ private:
             if (!Open(*parts) || Abandoned()) return false;
             auto head = QueryHead(request_.get());
             if (IsRedirect(head.status)) {
-                auto location = QueryText(request_.get(), HTTP_QUERY_LOCATION);
+                auto location = QueryText(request_.get(), WINHTTP_QUERY_LOCATION);
                 if (location && !location->empty()) {
                     if (hop == kMaxRedirects) return false;
-                    url = CombineUrl(url, *location);
+                    url = CombineUrl(url, *parts, *location);
                     Bump();
                     continue;
                 }
             }
+            if (CutShort(head)) return false;
             {
                 std::lock_guard lock(exchange_->mutex);
                 exchange_->head = std::move(head);
@@ -304,6 +306,16 @@ private:
             exchange_->changed.notify_all();
             return true;
         }
+    }
+
+    // WinHTTP takes a head that the connection cut short for a whole one, with
+    // what it got so far. Such a head has no length; a body that can end only
+    // with the connection and ends before its first byte is taken for it.
+    bool CutShort(const plain_get::Head& head) {
+        if (head.contentLength || head.status == 204 || head.status == 304) return false;
+        if (QueryText(request_.get(), WINHTTP_QUERY_TRANSFER_ENCODING)) return false;
+        DWORD available = 0;
+        return !WinHttpQueryDataAvailable(request_.get(), &available) || available == 0;
     }
 
     void ReadBody() {
@@ -319,8 +331,16 @@ private:
                 exchange_->waitingForRoom = false;
                 if (exchange_->abandoned) return;
             }
+            // A read waits until its whole size has arrived; asking for what
+            // is there hands each piece on as soon as it comes.
+            DWORD available = 0;
+            if (!WinHttpQueryDataAvailable(request_.get(), &available)) {
+                Finish(/*failed=*/true);
+                return;
+            }
+            const DWORD wanted = available == 0 ? kReadBlock : std::min(available, kReadBlock);
             DWORD delivered = 0;
-            if (!InternetReadFile(request_.get(), block.data(), kReadBlock, &delivered)) {
+            if (!WinHttpReadData(request_.get(), block.data(), wanted, &delivered)) {
                 Finish(/*failed=*/true);
                 return;
             }
@@ -365,16 +385,16 @@ private:
     const std::shared_ptr<Exchange> exchange_;
     const Job job_;
     // Declared so that they close request first, session last.
-    InternetHandle session_;
-    InternetHandle connection_;
-    InternetHandle request_;
+    WinHttpHandle session_;
+    WinHttpHandle connection_;
+    WinHttpHandle request_;
 };
 
-class WinInetRequest final : public HttpRequest {
+class WinHttpRequest final : public HttpRequest {
 public:
-    WinInetRequest(const HttpSettings& settings, std::shared_ptr<StopFlag> stop, std::wstring url)
+    WinHttpRequest(const HttpSettings& settings, std::shared_ptr<StopFlag> stop, std::wstring url)
         : settings_(settings), stop_(std::move(stop)), url_(std::move(url)) {}
-    ~WinInetRequest() override { Abandon(); }
+    ~WinHttpRequest() override { Abandon(); }
 
     // Sends the GET (with a range from `offset` when above 0) and waits for the
     // head of the final response. False when no response head arrived.
@@ -411,7 +431,7 @@ private:
     std::uint64_t speedMarkBytes_ = 0;
 };
 
-void WinInetRequest::Abandon() {
+void WinHttpRequest::Abandon() {
     if (!exchange_) return;
     {
         std::lock_guard lock(exchange_->mutex);
@@ -421,14 +441,14 @@ void WinInetRequest::Abandon() {
     exchange_.reset();
 }
 
-bool WinInetRequest::Fail(std::unique_lock<std::mutex>& lock) {
+bool WinHttpRequest::Fail(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     failed_ = true;
     Abandon();
     return false;
 }
 
-bool WinInetRequest::Start(std::uint32_t offset) {
+bool WinHttpRequest::Start(std::uint32_t offset) {
     Abandon();
     requestedOffset_ = offset;
     headComplete_ = consumed_ = failed_ = false;
@@ -446,7 +466,7 @@ bool WinInetRequest::Start(std::uint32_t offset) {
     }
 
     const auto headLimit =
-        milliseconds(settings_.connectTimeoutMs + 2ull * settings_.receiveTimeoutMs + kHeadGraceMs);
+        milliseconds(settings_.connectTimeoutMs + 1ull * settings_.receiveTimeoutMs + kHeadGraceMs);
     std::unique_lock lock(exchange_->mutex);
     Exchange& x = *exchange_;
     std::uint64_t seen = x.activity;
@@ -478,18 +498,18 @@ bool WinInetRequest::Start(std::uint32_t offset) {
     return true;
 }
 
-bool WinInetRequest::SetReadPosition(std::uint32_t offset) {
+bool WinHttpRequest::SetReadPosition(std::uint32_t offset) {
     if (headComplete_ && !consumed_ && offset == requestedOffset_) return answer_.rangeOk;
     return Start(offset) && answer_.rangeOk;
 }
 
-bool WinInetRequest::QueryStatusCode(int& status) {
+bool WinHttpRequest::QueryStatusCode(int& status) {
     if (!headComplete_) return false;
     status = answer_.status;
     return true;
 }
 
-std::uint32_t WinInetRequest::QueryContentLength() {
+std::uint32_t WinHttpRequest::QueryContentLength() {
     // A length beyond 32 bits cannot be handled by the caller; it reads as none.
     return answer_.length <= std::numeric_limits<std::uint32_t>::max()
                ? static_cast<std::uint32_t>(answer_.length)
@@ -497,7 +517,7 @@ std::uint32_t WinInetRequest::QueryContentLength() {
 }
 
 // A transfer below the low-speed rate for the whole low-speed period.
-bool WinInetRequest::SlowTransfer(std::uint64_t received, SteadyClock::time_point now) {
+bool WinHttpRequest::SlowTransfer(std::uint64_t received, SteadyClock::time_point now) {
     if (settings_.lowSpeedBytes == 0 || settings_.lowSpeedSeconds == 0) return false;
     const auto period = std::chrono::seconds(settings_.lowSpeedSeconds);
     if (now - speedMark_ < period) return false;
@@ -509,7 +529,7 @@ bool WinInetRequest::SlowTransfer(std::uint64_t received, SteadyClock::time_poin
     return false;
 }
 
-bool WinInetRequest::Read(char* buffer, std::size_t capacity, std::size_t& delivered) {
+bool WinHttpRequest::Read(char* buffer, std::size_t capacity, std::size_t& delivered) {
     delivered = 0;
     if (!headComplete_ || !answer_.rangeOk) return false;
     consumed_ = true;
@@ -560,9 +580,9 @@ bool WinInetRequest::Read(char* buffer, std::size_t capacity, std::size_t& deliv
     }
 }
 
-class WinInetSession final : public HttpSession {
+class WinHttpSession final : public HttpSession {
 public:
-    WinInetSession(const HttpSettings& settings, std::shared_ptr<StopFlag> stop)
+    WinHttpSession(const HttpSettings& settings, std::shared_ptr<StopFlag> stop)
         : settings_(settings), stop_(std::move(stop)) {}
 
     std::unique_ptr<HttpRequest> OpenUrl(const std::string& url,
@@ -570,7 +590,7 @@ public:
         if (stop_ && stop_->IsStopped()) return nullptr;
         std::wstring wide = Widen(url);
         if (wide.empty()) return nullptr;
-        auto request = std::make_unique<WinInetRequest>(settings_, stop_, std::move(wide));
+        auto request = std::make_unique<WinHttpRequest>(settings_, stop_, std::move(wide));
         if (!request->Start(expectedOffset)) return nullptr;
         return request;
     }
@@ -584,7 +604,7 @@ private:
 
 std::unique_ptr<HttpSession> OpenHttpSession(const HttpSettings& settings,
                                              std::shared_ptr<StopFlag> stop) {
-    return std::make_unique<WinInetSession>(settings, std::move(stop));
+    return std::make_unique<WinHttpSession>(settings, std::move(stop));
 }
 
 }  // namespace launcher
