@@ -266,8 +266,8 @@ private:
         if (job_.offset > 0) headers = L"Range: bytes=" + std::to_wstring(job_.offset) + L"-\r\n";
         return WinHttpSendRequest(request_.get(),
                                   headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
-                                  static_cast<DWORD>(headers.size()), WINHTTP_NO_REQUEST_DATA, 0,
-                                  0, 0) &&
+                                  static_cast<DWORD>(headers.size()), WINHTTP_NO_REQUEST_DATA, 0, 0,
+                                  0) &&
                WinHttpReceiveResponse(request_.get(), nullptr);
     }
 
@@ -554,8 +554,8 @@ bool WinHttpRequest::Read(char* buffer, std::size_t capacity, std::size_t& deliv
         if (position_ >= answer_.end) return true;
         if (x.Buffered() > 0) {
             if (cap > 0 && position_ >= cap) return Fail(lock);
-            std::uint64_t count = std::min<std::uint64_t>({capacity, x.Buffered(),
-                                                           answer_.end - position_});
+            std::uint64_t count =
+                std::min<std::uint64_t>({capacity, x.Buffered(), answer_.end - position_});
             if (cap > 0) count = std::min(count, cap - position_);
             std::memcpy(buffer, x.buffer.data() + x.first, static_cast<std::size_t>(count));
             x.first += static_cast<std::size_t>(count);
