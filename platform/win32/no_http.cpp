@@ -1,6 +1,6 @@
-// STAND-IN until the WinINet client (wininet_http.cpp) is in the tree: every
+// STAND-IN until the Windows HTTP client (win*_http.cpp) is in the tree: every
 // request fails as an unreachable server would. CMake leaves this file out as
-// soon as wininet_http.cpp exists.
+// soon as that file exists.
 #include "platform/http.h"
 
 namespace launcher {

@@ -88,10 +88,10 @@ struct Head {
 };
 
 struct Answer {
-    int status = 0;           // as a plain GET would have it
-    std::uint64_t length = 0;  // of the whole resource, 0 when unknown
-    bool rangeOk = true;       // false: the body cannot be read from the asked offset
-    bool noBody = false;       // the offset is the very end: nothing to read
+    int status = 0;              // as a plain GET would have it
+    std::uint64_t length = 0;    // of the whole resource, 0 when unknown
+    bool rangeOk = true;         // false: the body cannot be read from the asked offset
+    bool noBody = false;         // the offset is the very end: nothing to read
     std::uint64_t position = 0;  // resource offset of the first body byte
     std::uint64_t end = kNoEnd;  // resource offset past the last byte handed out
 };
