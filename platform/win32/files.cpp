@@ -5,6 +5,8 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
+
 #include "platform/files.h"
 #include "platform/win32/wide_text.h"
 
@@ -29,6 +31,41 @@ bool IsPlainFile(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION info{};
     return ::GetFileInformationByHandle(handle, &info) &&
            !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+// Failures leave errno set as on POSIX, so that callers can say why.
+bool Failed(DWORD error = ::GetLastError()) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME: errno = ENOENT; break;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS: errno = EEXIST; break;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: errno = ENOSPC; break;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION: errno = EACCES; break;
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY: errno = ENOMEM; break;
+        default: errno = EIO; break;
+    }
+    return false;
+}
+
+// Why a name could not be opened as a file: a directory or a link stands there.
+bool FailedAt(const std::wstring& path) {
+    const DWORD error = ::GetLastError();
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        errno = ELOOP;
+        return false;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        errno = EISDIR;
+        return false;
+    }
+    return Failed(error);
 }
 
 constexpr DWORD kChunk = DWORD{1} << 30;
@@ -62,25 +99,30 @@ bool File::Open(const std::string& path, Mode mode) {
         case Mode::kCreateFresh:
             // DeleteFileW removes a link itself, never what it points at.
             if (!::DeleteFileW(wide.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
-                return false;
+                return FailedAt(wide);
             }
             disposition = CREATE_NEW;
             break;
     }
     // Never write through a link or junction that stands at the name.
-    if (mode != Mode::kRead && IsReparsePoint(wide)) return false;
+    if (mode != Mode::kRead && IsReparsePoint(wide)) {
+        errno = ELOOP;
+        return false;
+    }
     const DWORD flags =
         FILE_ATTRIBUTE_NORMAL | (mode == Mode::kRead ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     HANDLE handle =
         ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, disposition, flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
+    if (handle == INVALID_HANDLE_VALUE) return FailedAt(wide);
     if (!IsPlainFile(handle)) {
         ::CloseHandle(handle);
+        errno = EISDIR;
         return false;
     }
     if (mode == Mode::kWriteExisting) {
         LARGE_INTEGER end{};
         if (!::SetFilePointerEx(handle, end, nullptr, FILE_END)) {
+            Failed();
             ::CloseHandle(handle);
             return false;
         }
@@ -99,10 +141,10 @@ bool File::ReadExact(void* buffer, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
         DWORD got = 0;
-        if (!::ReadFile(HandleOf(fd_), out + done, ChunkOf(size - done), &got, nullptr) ||
-            got == 0) {
-            return false;
+        if (!::ReadFile(HandleOf(fd_), out + done, ChunkOf(size - done), &got, nullptr)) {
+            return Failed();
         }
+        if (got == 0) return false;
         done += got;
     }
     return true;
@@ -110,7 +152,10 @@ bool File::ReadExact(void* buffer, std::size_t size) {
 
 long long File::ReadSome(void* buffer, std::size_t size) {
     DWORD got = 0;
-    if (!::ReadFile(HandleOf(fd_), buffer, ChunkOf(size), &got, nullptr)) return -1;
+    if (!::ReadFile(HandleOf(fd_), buffer, ChunkOf(size), &got, nullptr)) {
+        Failed();
+        return -1;
+    }
     return got;
 }
 
@@ -119,10 +164,10 @@ bool File::WriteAll(const void* buffer, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
         DWORD put = 0;
-        if (!::WriteFile(HandleOf(fd_), in + done, ChunkOf(size - done), &put, nullptr) ||
-            put == 0) {
-            return false;
+        if (!::WriteFile(HandleOf(fd_), in + done, ChunkOf(size - done), &put, nullptr)) {
+            return Failed();
         }
+        if (put == 0) return Failed(ERROR_DISK_FULL);
         done += put;
     }
     return true;
@@ -130,7 +175,11 @@ bool File::WriteAll(const void* buffer, std::size_t size) {
 
 long long File::Size() const {
     LARGE_INTEGER size{};
-    if (fd_ < 0 || !::GetFileSizeEx(HandleOf(fd_), &size)) return -1;
+    if (fd_ < 0) return -1;
+    if (!::GetFileSizeEx(HandleOf(fd_), &size)) {
+        Failed();
+        return -1;
+    }
     return size.QuadPart;
 }
 
@@ -150,13 +199,13 @@ bool File::Truncate(std::uint64_t size) {
            ::SetEndOfFile(HandleOf(fd_));
 }
 
-bool File::Sync() { return fd_ >= 0 && ::FlushFileBuffers(HandleOf(fd_)); }
+bool File::Sync() { return fd_ >= 0 && (::FlushFileBuffers(HandleOf(fd_)) || Failed()); }
 
 bool File::Close() {
     if (fd_ < 0) return true;
     const int fd = fd_;
     fd_ = -1;
-    return ::_close(fd) == 0;
+    return ::_close(fd) == 0;  // sets errno itself
 }
 
 bool PathExists(const std::string& path) {
