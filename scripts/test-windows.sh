@@ -40,7 +40,7 @@ done
 # The decompressor exports exactly `uncompress`, in both builds.
 for arch in win32:i686 win64:x86_64; do
   exports=$("${arch#*:}-w64-mingw32-objdump" -p "build/${arch%%:*}/bin/TarnwellCompress.dll" |
-            sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk 'NF == 3 {print $3}')
+            sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk 'NR > 1 && NF {print $NF}')
   [ "$exports" = "uncompress" ] || { echo "TarnwellCompress.dll (${arch%%:*}) exports: $exports"; exit 1; }
 done
 ls -l build/win32/bin/*.exe build/win32/bin/*.dll build/win64/bin/*.exe build/win64/bin/*.dll
