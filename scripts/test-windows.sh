@@ -6,7 +6,8 @@
 #   1. an empty client brought to the latest patch,
 #   2. a package continued from a partial download, its entry names in code
 #      page 936 as a Chinese Windows system reads them,
-#   3. the demo game (a Windows build) started with "/100/0/2/1024/768\n".
+#   3. the demo game (a Windows build) started with "/100/0/2/1024/768\n",
+#   4. UpDateLauncher.exe swapping in a launcher one version ahead.
 #   scripts/test-windows.sh [LINUX_BIN_DIR]   (default: build/default/bin)
 # The 32-bit programs only build here: Debian's 32-bit Wine does not install
 # beside the 64-bit one.
@@ -119,4 +120,11 @@ run --start-game
 for _ in $(seq 100); do [ -s demo-game.log ] && break; sleep 0.2; done
 expected='Corvatheon2 demo game started with "/100/0/2/1024/768\n" at patch 00007'
 [ "$(tr -d '\r' < demo-game.log)" = "$expected" ] || fail "game log: $(cat demo-game.log 2>/dev/null)"
+
+# 4. The updater swaps a newer launcher in, once it has answered --version.
+cp LauncherCli.exe Launcher.exe
+cp "$src/$win/LauncherCliNext.exe" Launcher.exe_
+timeout 120 wine UpDateLauncher.exe --no-start >/dev/null || fail "UpDateLauncher.exe failed"
+version=$(timeout 60 wine Launcher.exe --version | tr -d '\r')
+[ "$version" = "LauncherCli 1.1.7.0" ] || fail "after the update: $version"
 echo "test-windows: all Windows stages passed"
