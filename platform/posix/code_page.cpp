@@ -17,7 +17,8 @@ bool Utf8ToGbk(std::string_view utf8, std::string& gbk) {
     std::size_t inLeft = utf8.size();
     char* out = gbk.data();
     std::size_t outLeft = gbk.size();
-    const bool ok = ::iconv(converter, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1);
+    const bool ok =
+        ::iconv(converter, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1);
     ::iconv_close(converter);
     gbk.resize(gbk.size() - outLeft);
     return ok && inLeft == 0;

@@ -1,8 +1,9 @@
 // The real clock: GetTickCount, as the engine's arithmetic expects, and
 // stop-aware sleeping.
+#include "platform/clock.h"
+
 #include <windows.h>
 
-#include "platform/clock.h"
 #include "platform/stop_flag.h"
 
 namespace launcher {

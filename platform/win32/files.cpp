@@ -1,13 +1,14 @@
 // Win32 realisation of the installation directory's files. The File keeps a C
 // runtime descriptor over its Win32 handle, so the class is the same on both
 // platforms; every operation goes to the handle itself.
+#include "platform/files.h"
+
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
 #include <cerrno>
 
-#include "platform/files.h"
 #include "platform/win32/wide_text.h"
 
 namespace launcher {
@@ -16,7 +17,9 @@ namespace {
 
 using win32::WidePath;
 
-HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); }
+HANDLE HandleOf(int fd) {
+    return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+}
 
 // Shared so that a reader or a rename elsewhere is never refused by our handle.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -38,17 +41,29 @@ bool Failed(DWORD error = ::GetLastError()) {
     switch (error) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_NAME: errno = ENOENT; break;
+        case ERROR_INVALID_NAME:
+            errno = ENOENT;
+            break;
         case ERROR_FILE_EXISTS:
-        case ERROR_ALREADY_EXISTS: errno = EEXIST; break;
+        case ERROR_ALREADY_EXISTS:
+            errno = EEXIST;
+            break;
         case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL: errno = ENOSPC; break;
+        case ERROR_HANDLE_DISK_FULL:
+            errno = ENOSPC;
+            break;
         case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION: errno = EACCES; break;
+        case ERROR_LOCK_VIOLATION:
+            errno = EACCES;
+            break;
         case ERROR_NOT_ENOUGH_MEMORY:
-        case ERROR_OUTOFMEMORY: errno = ENOMEM; break;
-        default: errno = EIO; break;
+        case ERROR_OUTOFMEMORY:
+            errno = ENOMEM;
+            break;
+        default:
+            errno = EIO;
+            break;
     }
     return false;
 }
@@ -70,13 +85,19 @@ bool FailedAt(const std::wstring& path) {
 
 constexpr DWORD kChunk = DWORD{1} << 30;
 
-DWORD ChunkOf(std::size_t size) { return size < kChunk ? static_cast<DWORD>(size) : kChunk; }
+DWORD ChunkOf(std::size_t size) {
+    return size < kChunk ? static_cast<DWORD>(size) : kChunk;
+}
 
 }  // namespace
 
-File::~File() { Close(); }
+File::~File() {
+    Close();
+}
 
-File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+File::File(File&& other) noexcept : fd_(other.fd_) {
+    other.fd_ = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
@@ -93,9 +114,14 @@ bool File::Open(const std::string& path, Mode mode) {
     DWORD access = GENERIC_WRITE;
     DWORD disposition = OPEN_EXISTING;
     switch (mode) {
-        case Mode::kRead: access = GENERIC_READ; break;
-        case Mode::kWriteExisting: break;
-        case Mode::kCreateAlways: disposition = CREATE_ALWAYS; break;
+        case Mode::kRead:
+            access = GENERIC_READ;
+            break;
+        case Mode::kWriteExisting:
+            break;
+        case Mode::kCreateAlways:
+            disposition = CREATE_ALWAYS;
+            break;
         case Mode::kCreateFresh:
             // DeleteFileW removes a link itself, never what it points at.
             if (!::DeleteFileW(wide.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
@@ -199,7 +225,9 @@ bool File::Truncate(std::uint64_t size) {
            ::SetEndOfFile(HandleOf(fd_));
 }
 
-bool File::Sync() { return fd_ >= 0 && (::FlushFileBuffers(HandleOf(fd_)) || Failed()); }
+bool File::Sync() {
+    return fd_ >= 0 && (::FlushFileBuffers(HandleOf(fd_)) || Failed());
+}
 
 bool File::Close() {
     if (fd_ < 0) return true;
@@ -218,15 +246,17 @@ long long FileSize(const std::string& path) {
     return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-bool RemoveFile(const std::string& path) { return ::DeleteFileW(WidePath(path).c_str()) != 0; }
+bool RemoveFile(const std::string& path) {
+    return ::DeleteFileW(WidePath(path).c_str()) != 0;
+}
 
 bool RenameFile(const std::string& from, const std::string& to) {
     const std::wstring source = WidePath(from);
     // The file's bytes reach the disk before its name takes the place of the
     // old one: without a file-system-wide sync, this is what keeps a crash from
     // leaving a new name over missing data.
-    HANDLE handle = ::CreateFileW(source.c_str(), GENERIC_WRITE, kShareAll, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE handle = ::CreateFileW(source.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     const bool flushed = IsPlainFile(handle) && ::FlushFileBuffers(handle);
     ::CloseHandle(handle);
@@ -246,7 +276,9 @@ bool CreateDirectoryOnce(const std::string& path) {
 
 // MOVEFILE_WRITE_THROUGH already made the rename durable: NTFS journals the
 // directory itself.
-bool SyncDirectory(const std::string&) { return true; }
+bool SyncDirectory(const std::string&) {
+    return true;
+}
 
 // Windows has no permission bits to carry over (programs are known by their
 // extension); what is left is the rule that `from` is a plain file.
@@ -258,7 +290,9 @@ bool CopyFileMode(const std::string& from, const std::string&) {
 
 // Every rename flushed its file first (RenameFile), so nothing is left to do:
 // a user cannot flush a whole volume on Windows.
-bool SyncInstallation() { return true; }
+bool SyncInstallation() {
+    return true;
+}
 
 bool ReadWholeFile(const std::string& path, std::string& contents) {
     File file;

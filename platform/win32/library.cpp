@@ -1,15 +1,18 @@
 // Run-time loading with LoadLibraryW. A bare name is taken from the program's
 // own directory and nowhere else: never the current directory or the search
 // path, where anyone could plant a library of that name.
+#include "platform/library.h"
+
 #include <windows.h>
 
-#include "platform/library.h"
 #include "platform/process.h"
 #include "platform/win32/wide_text.h"
 
 namespace launcher {
 
-std::string SharedLibraryFileName(const std::string& baseName) { return baseName + ".dll"; }
+std::string SharedLibraryFileName(const std::string& baseName) {
+    return baseName + ".dll";
+}
 
 void* LoadLibrarySymbol(const std::string& libraryName, const std::string& symbol) {
     std::string path = libraryName;

@@ -1,13 +1,14 @@
 // Starting the game and the updater with CreateProcessW, from the current
 // directory only (never the search path), inheriting no handle; running a
 // program for its output under a time limit.
+#include "platform/process.h"
+
 #include <windows.h>
 
 #include <algorithm>
 #include <thread>
 
 #include "platform/files.h"
-#include "platform/process.h"
 #include "platform/win32/wide_text.h"
 
 namespace launcher {
@@ -92,7 +93,8 @@ struct Handle {
 }  // namespace
 
 ProgramRun RunProgramCapturingOutput(const std::string& path,
-                                     const std::vector<std::string>& arguments, unsigned timeoutMs) {
+                                     const std::vector<std::string>& arguments,
+                                     unsigned timeoutMs) {
     ProgramRun run;
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE readEnd = nullptr;
@@ -102,8 +104,8 @@ ProgramRun RunProgramCapturingOutput(const std::string& path,
     Handle outputWrite(writeEnd);
     ::SetHandleInformation(outputRead.value, HANDLE_FLAG_INHERIT, 0);
     Handle nothing(::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING,
-                                 0, nullptr));
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
+                                 nullptr));
     if (!nothing.value) return run;
 
     // Only these three handles go to the program, whatever else is inheritable.
@@ -137,10 +139,10 @@ ProgramRun RunProgramCapturingOutput(const std::string& path,
     std::wstring line = L"\"" + program + L"\"";
     for (const std::string& argument : arguments) AppendArgument(line, win32::Wide(argument));
     PROCESS_INFORMATION started{};
-    const BOOL created = ::CreateProcessW(
-        program.c_str(), line.data(), nullptr, nullptr, TRUE,
-        CREATE_SUSPENDED | CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
-        &startup.StartupInfo, &started);
+    const BOOL created =
+        ::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
+                         CREATE_SUSPENDED | CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT,
+                         nullptr, nullptr, &startup.StartupInfo, &started);
     ::DeleteProcThreadAttributeList(attributes);
     if (!created) return run;
     Handle process(started.hProcess);

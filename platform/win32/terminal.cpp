@@ -1,11 +1,11 @@
 // The console: UTF-8 output and Ctrl-C / Ctrl-Break / closing the window as a
 // stop request.
+#include "platform/terminal.h"
+
 #include <windows.h>
 
 #include <cstdlib>
 #include <utility>
-
-#include "platform/terminal.h"
 
 namespace launcher {
 

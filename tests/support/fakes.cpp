@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace launcher::test {

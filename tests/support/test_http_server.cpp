@@ -8,9 +8,9 @@
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -34,8 +34,12 @@ constexpr Socket kNoSocket = INVALID_SOCKET;
 constexpr int kSendFlags = 0;
 constexpr int kShutSend = SD_SEND;
 constexpr int kShutBoth = SD_BOTH;
-void CloseSocket(Socket s) { ::closesocket(s); }
-bool Interrupted() { return false; }
+void CloseSocket(Socket s) {
+    ::closesocket(s);
+}
+bool Interrupted() {
+    return false;
+}
 // Programs are started without inheriting handles.
 void CloseOnExec(Socket) {}
 struct WinsockStarted {
@@ -50,10 +54,16 @@ constexpr Socket kNoSocket = -1;
 constexpr int kSendFlags = MSG_NOSIGNAL;
 constexpr int kShutSend = SHUT_WR;
 constexpr int kShutBoth = SHUT_RDWR;
-void CloseSocket(Socket s) { ::close(s); }
-bool Interrupted() { return errno == EINTR; }
+void CloseSocket(Socket s) {
+    ::close(s);
+}
+bool Interrupted() {
+    return errno == EINTR;
+}
 // A started program keeps no test connection open.
-void CloseOnExec(Socket s) { ::fcntl(s, F_SETFD, FD_CLOEXEC); }
+void CloseOnExec(Socket s) {
+    ::fcntl(s, F_SETFD, FD_CLOEXEC);
+}
 #endif
 namespace {
 

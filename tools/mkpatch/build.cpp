@@ -53,8 +53,9 @@ bool StoredName(const fs::path& relative, Names names, std::string& stored, std:
         // would become a directory there.
         if (std::count(gbk.begin(), gbk.end(), kPackageSeparator) !=
             std::count(stored.begin(), stored.end(), kPackageSeparator)) {
-            error = "a character of the name ends in byte 0x5C in code page 936, which the "
-                    "launcher would take for a directory separator";
+            error =
+                "a character of the name ends in byte 0x5C in code page 936, which the "
+                "launcher would take for a directory separator";
             return false;
         }
         stored = std::move(gbk);
@@ -65,8 +66,7 @@ bool StoredName(const fs::path& relative, Names names, std::string& stored, std:
 
 // Every regular file under `root`, in the byte order of the stored names, so
 // that the same tree always gives the same package.
-bool Collect(const fs::path& root, Names names, std::vector<SourceFile>& files,
-             std::ostream& err) {
+bool Collect(const fs::path& root, Names names, std::vector<SourceFile>& files, std::ostream& err) {
     std::error_code ec;
     if (!fs::is_directory(root, ec)) {
         err << "mkpatch: " << root.string() << ": not a directory or not readable\n";
@@ -126,7 +126,8 @@ bool ReadAll(const fs::path& path, std::string& data) {
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
     // A 32-bit build reads at most what fits in its address space.
-    if (size < 0 || static_cast<std::uintmax_t>(size) > std::numeric_limits<std::size_t>::max() / 2) {
+    if (size < 0 ||
+        static_cast<std::uintmax_t>(size) > std::numeric_limits<std::size_t>::max() / 2) {
         return false;
     }
     in.seekg(0);
