@@ -1,10 +1,10 @@
-#include "shell/window_system.h"
-
 #include <QGuiApplication>
 #include <QTransform>
 #include <QWidget>
 #include <string>
 #include <vector>
+
+#include "shell/window_system.h"
 
 #if QT_CONFIG(xcb)
 // Last: the X headers define macros (None, Bool, Status ...) that clash with Qt.
