@@ -164,11 +164,8 @@ PathProblem RenameFileOver(const std::string& from, const std::string& to) {
 }
 
 PathProblem CreateDirectoriesBelowHere(const std::string& directory, std::string& blocker) {
-    int current = ::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (current < 0) {
-        blocker.assign(1, '.');
-        return PathProblem::kOther;
-    }
+    // The walk starts at the current directory itself: no descriptor of its own.
+    int current = AT_FDCWD;
     PathProblem problem = PathProblem::kNone;
     for (std::size_t start = 0; problem == PathProblem::kNone && start < directory.size();) {
         std::size_t end = directory.find('/', start);
@@ -181,11 +178,11 @@ PathProblem CreateDirectoriesBelowHere(const std::string& directory, std::string
         if (problem != PathProblem::kNone) {
             blocker = directory.substr(0, end);
         } else {
-            ::close(current);
+            if (current != AT_FDCWD) ::close(current);
             current = next;
         }
     }
-    ::close(current);
+    if (current != AT_FDCWD) ::close(current);
     return problem;
 }
 
