@@ -21,7 +21,9 @@ constexpr const char* kUsage =
       Prints every entry: offset, uncompressed and compressed size, name.
   mkpatch verify PKG
       Decompresses every entry in memory; prints the first problem with its byte
-      offset. Exit status 0 only for a sound package.
+      offset. What the launcher applies all the same (bytes after the last entry,
+      a declared size larger than the data) is a warning. Exit status 0 for a
+      package the launcher applies.
   mkpatch serverlist --launcher VERSION --latest N [-o SERVERVER.INI]
       Writes a version list that the launcher reads as launcher VERSION (at most
       7 bytes) and latest patch N (1..99999); to standard output without -o.
