@@ -27,7 +27,7 @@ public:
 }  // namespace
 
 int FetchWithRetries(const std::string& url, const std::string& localPath,
-                     std::uint64_t maxBodyBytes) {
+                     std::uint64_t maxBodyBytes, IFileCheck* check) {
     GatedOwner owner;
     DownloadContext context;
     context.owner = &owner;
@@ -44,6 +44,7 @@ int FetchWithRetries(const std::string& url, const std::string& localPath,
         context.stop = env->stop;
     }
     if (maxBodyBytes) context.http.maxBodyBytes = maxBodyBytes;
+    context.check = check;
 
     for (int attempt = 0; attempt < kDownloadAttempts; ++attempt) {
         if (EngineStopped()) return 0;

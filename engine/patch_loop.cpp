@@ -7,6 +7,7 @@
 #include "engine/fetch.h"
 #include "engine/globals.h"
 #include "engine/my_fun.h"
+#include "engine/signed_updates.h"
 #include "engine/version_records.h"
 #include "platform/files.h"
 #include "transfer/apply_patch_package.h"
@@ -51,7 +52,8 @@ int UpdatePatches() {
         CMyFun::m_nPhase = 1;
         EngineSleep(kPhasePauseMs);
         if (!DownloadPatch()) {
-            CMyFun::m_nError = kErrorDownload;
+            // A package refused by its hash already counts as damaged.
+            if (CMyFun::m_nError == kErrorNone) CMyFun::m_nError = kErrorDownload;
             return 0;
         }
         CMyFun::m_nPhase = 2;
@@ -76,8 +78,15 @@ int DownloadPatch() {
     const std::string url =
         CMyFun::m_pEnvironment->deployment.downloadHost + kPatchPath + PackageName(client);
     ShowStatusLine(client, CMyFun::m_nLatestVersion);
-    if (FetchWithRetries(url, PackageName(client))) return 1;
+    std::string why;
+    const CheckedFetch fetched = FetchListedFile(url, PackageName(client), why);
+    if (fetched == CheckedFetch::kFetched) return 1;
     if (EngineStopped()) return 0;
+    if (fetched == CheckedFetch::kDamaged) {
+        CMyFun::m_nError = kErrorApply;
+        FailRun("patch package " + PackageName(client) + " is damaged: " + why);
+        return 0;
+    }
     OwnerShow(kIdStaticNote, kSwHide);
     OwnerSetText(kIdStaticNote, "更新失败");
     OwnerShow(kIdStaticNote, kSwShowNormal);

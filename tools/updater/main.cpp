@@ -6,10 +6,12 @@
 #include <string>
 #include <thread>
 
+#include "engine/update_verifier.h"
 #include "tools/updater/update_launcher.h"
 
 int main(int argc, char** argv) {
     launcher::UpdaterOptions options;
+    options.checkReplacement = launcher::BuiltInReplacementCheck();
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--target" && i + 1 < argc) {

@@ -80,6 +80,12 @@ UpdaterResult UpdateLauncher(const UpdaterOptions& options,
         return result;
     }
     std::string why;
+    if (options.checkReplacement && !options.checkReplacement(options.replacement, why)) {
+        result.message = "refused: " + why + "; the replacement was removed and the old "
+                         "launcher is unchanged";
+        RemoveFile(options.replacement);
+        return result;
+    }
     if (!ReplaceProgram(options.replacement, target, why)) {
         result.message = why + "; the old launcher is unchanged";
         return result;

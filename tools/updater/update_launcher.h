@@ -16,6 +16,9 @@ struct UpdaterOptions {
     // The launcher's single-instance lock.
     std::string lockName = "Brevane";
     bool startLauncher = true;
+    // Last look at the replacement before the swap (a build with a key checks
+    // it against the manifest the launcher verified); empty: none.
+    std::function<bool(const std::string& replacement, std::string& why)> checkReplacement;
 };
 
 struct UpdaterResult {
