@@ -114,7 +114,10 @@ std::unique_ptr<IFileCheck> MakeFileCheck(const ManifestFile& entry) {
 bool CheckReplacement(const std::string& replacement, const std::string& manifestPath,
                       std::string& why) {
     std::string text;
-    if (!ReadWholeFile(manifestPath, text)) {
+    const bool readable = ReadWholeFile(manifestPath, text);
+    // It serves this one hand-over.
+    RemoveFile(manifestPath);
+    if (!readable) {
         why = "no verified manifest (" + manifestPath + ") beside the replacement";
         return false;
     }
