@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/deployment.h"
 #include "engine/my_fun.h"
 #include "transfer/download_file.h"
 
@@ -41,6 +42,8 @@ int FetchWithRetries(const std::string& url, const std::string& localPath,
     };
     if (const EngineEnvironment* env = CMyFun::m_pEnvironment) {
         context.http = env->http;
+        if (context.http.pinnedPublicKey.empty())
+            context.http.pinnedPublicKey = BuiltInPinnedPublicKey();
         context.stop = env->stop;
     }
     if (maxBodyBytes) context.http.maxBodyBytes = maxBodyBytes;
