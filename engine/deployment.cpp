@@ -10,7 +10,9 @@ Deployment BuiltInDeployment() {
                       LAUNCHER_COMMUNITY_HOST};
 }
 
-std::string BuiltInPinnedPublicKey() { return LAUNCHER_PINNED_PUBLIC_KEY; }
+std::string BuiltInPinnedPublicKey() {
+    return LAUNCHER_PINNED_PUBLIC_KEY;
+}
 
 std::string NormalizeOrigin(const std::string& hostOrOrigin) {
     std::string origin = hostOrOrigin;

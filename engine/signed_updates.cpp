@@ -1,9 +1,9 @@
 #include "engine/signed_updates.h"
 
+#include "engine/deployment.h"
 #include "engine/fetch.h"
 #include "engine/my_fun.h"
 #include "engine/update_verifier.h"
-#include "engine/deployment.h"
 #include "platform/files.h"
 
 namespace launcher {
@@ -52,8 +52,9 @@ bool AcceptSignedManifest(const std::string& launcherVersion, int latest) {
 CheckedFetch FetchListedFile(const std::string& url, const std::string& localPath,
                              std::string& why) {
     IUpdateVerifier* verifier = Verifier();
-    if (!verifier) return FetchWithRetries(url, localPath) ? CheckedFetch::kFetched
-                                                           : CheckedFetch::kNotFetched;
+    if (!verifier)
+        return FetchWithRetries(url, localPath) ? CheckedFetch::kFetched
+                                                : CheckedFetch::kNotFetched;
     std::unique_ptr<IFileCheck> check = verifier->CheckFor(localPath);
     if (!check) {
         why = localPath + " is not listed in the signed manifest";

@@ -4,12 +4,16 @@
 
 namespace launcher {
 
-std::shared_ptr<IUpdateVerifier> BuiltInUpdateVerifier() { return nullptr; }
+std::shared_ptr<IUpdateVerifier> BuiltInUpdateVerifier() {
+    return nullptr;
+}
 
 }  // namespace launcher
 
 namespace launcher {
 
-std::function<bool(const std::string&, std::string&)> BuiltInReplacementCheck() { return {}; }
+std::function<bool(const std::string&, std::string&)> BuiltInReplacementCheck() {
+    return {};
+}
 
 }  // namespace launcher

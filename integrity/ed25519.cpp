@@ -49,8 +49,8 @@ std::string SignMessage(const std::string& message, const std::string& secretKey
     unsigned char sk[crypto_sign_SECRETKEYBYTES];
     if (!Ready() || !FromBase64(Trimmed(secretKeyBase64), sk, sizeof sk)) return "";
     unsigned char signature[crypto_sign_BYTES];
-    crypto_sign_detached(signature, nullptr,
-                         reinterpret_cast<const unsigned char*>(message.data()), message.size(), sk);
+    crypto_sign_detached(signature, nullptr, reinterpret_cast<const unsigned char*>(message.data()),
+                         message.size(), sk);
     sodium_memzero(sk, sizeof sk);
     return ToBase64(signature, sizeof signature);
 }

@@ -14,10 +14,14 @@ struct Sha256::Context {
     ~Context() { EVP_MD_CTX_free(md); }
 };
 
-Sha256::Sha256() : context_(std::make_unique<Context>()) { Reset(); }
+Sha256::Sha256() : context_(std::make_unique<Context>()) {
+    Reset();
+}
 Sha256::~Sha256() = default;
 
-void Sha256::Reset() { EVP_DigestInit_ex(context_->md, EVP_sha256(), nullptr); }
+void Sha256::Reset() {
+    EVP_DigestInit_ex(context_->md, EVP_sha256(), nullptr);
+}
 
 void Sha256::Update(const void* data, std::size_t size) {
     if (size > 0) EVP_DigestUpdate(context_->md, data, size);

@@ -66,7 +66,8 @@ bool SignedUpdateVerifier::Accept(const std::string& manifestText,
         return false;
     }
     bool signedByUs = false;
-    for (const std::string& key : publicKeys_) signedByUs = signedByUs || VerifySignature(body, signature, key);
+    for (const std::string& key : publicKeys_)
+        signedByUs = signedByUs || VerifySignature(body, signature, key);
     if (!signedByUs) {
         why = "the signature of the manifest does not verify with the launcher's public key";
         return false;

@@ -111,7 +111,8 @@ int DownloadFile(const std::string& url, const std::string& localPath,
         std::size_t delivered = 0;
         if (!request->Read(block.data(), block.size(), delivered) || delivered == 0) break;
         if (check) {
-            delivered = static_cast<std::size_t>(std::min<std::uint64_t>(delivered, announced - present));
+            delivered =
+                static_cast<std::size_t>(std::min<std::uint64_t>(delivered, announced - present));
             check->Update(block.data(), delivered);
         }
         if (!writer.Append(block.data(), delivered)) {

@@ -58,14 +58,19 @@ protected:
 
     // Signs `release` in a directory of its own and serves it.
     void Publish(Release& release, const std::string& secretKey) {
-        const fs::path dir = fs::path(Dir()).parent_path() / (fs::path(Dir()).filename().string() + "-release");
+        const fs::path dir =
+            fs::path(Dir()).parent_path() / (fs::path(Dir()).filename().string() + "-release");
         fs::create_directories(dir);
         WriteFile(dir / "SERVERVER.INI", VersionList(release.signedLauncher, release.signedLatest));
-        for (int n = 1; n < release.signedLatest; ++n) WriteFile(dir / (FiveDigits(n) + ".DAT"), release.package);
+        for (int n = 1; n < release.signedLatest; ++n)
+            WriteFile(dir / (FiveDigits(n) + ".DAT"), release.package);
         if (release.listLauncher != "1.1.6.0") WriteFile(dir / "Launcher.exe_", release.launcher);
         WriteFile(dir / "signing.key", secretKey);
-        mkpatch::SignOptions sign{(dir / "signing.key").string(), (dir / "SERVERVER.INI").string(),
-                                  dir.string(), release.serial, 30,
+        mkpatch::SignOptions sign{(dir / "signing.key").string(),
+                                  (dir / "SERVERVER.INI").string(),
+                                  dir.string(),
+                                  release.serial,
+                                  30,
                                   mkpatch::NowSeconds() - release.signedDaysAgo * 86400};
         std::ostringstream out, err;
         ASSERT_EQ(mkpatch::Sign(sign, out, err), mkpatch::kOk) << err.str();
@@ -90,28 +95,45 @@ TEST_F(SignedUpdateTest, OnlyWhatTheOperatorSignedIsInstalled) {
     };
     const Row rows[] = {
         {"good manifest", {}, "up to date", "", true},
-        {"bad signature", [&](Release& r) { r.serve = [&](std::string& m, auto&, auto&) { flip(m, "serial 100", "serial 900"); }; },
+        {"bad signature",
+         [&](Release& r) {
+             r.serve = [&](std::string& m, auto&, auto&) { flip(m, "serial 100", "serial 900"); };
+         },
          "signature of the manifest does not verify", "", false},
-        {"wrong key", [](Release& r) { r.otherKey = true; }, "signature of the manifest does not verify", "", false},
-        {"manifest missing", [](Release& r) { r.serve = [](std::string& m, auto&, auto&) { m.clear(); }; },
+        {"wrong key", [](Release& r) { r.otherKey = true; },
+         "signature of the manifest does not verify", "", false},
+        {"manifest missing",
+         [](Release& r) { r.serve = [](std::string& m, auto&, auto&) { m.clear(); }; },
          "signed manifest could not be fetched", "", false},
-        {"serial lower than stored", [](Release& r) { r.serial = 99; }, "older than serial 100", "", false},
+        {"serial lower than stored", [](Release& r) { r.serial = 99; }, "older than serial 100", "",
+         false},
         {"expired", [](Release& r) { r.signedDaysAgo = 31; }, "signed manifest expired", "", false},
-        {"latest differs from the list", [](Release& r) { r.signedLatest = 3; }, "does not match the version list", "", false},
-        {"launcher differs from the list", [](Release& r) { r.signedLauncher = "1.1.5.0"; }, "does not match the version list", "", false},
-        {"package with a wrong hash", [](Release& r) { r.serve = [](auto&, std::string& p, auto&) { p.back() ^= 1; }; },
+        {"latest differs from the list", [](Release& r) { r.signedLatest = 3; },
+         "does not match the version list", "", false},
+        {"launcher differs from the list", [](Release& r) { r.signedLauncher = "1.1.5.0"; },
+         "does not match the version list", "", false},
+        {"package with a wrong hash",
+         [](Release& r) { r.serve = [](auto&, std::string& p, auto&) { p.back() ^= 1; }; },
          "00001.DAT does not match the signed manifest", "[补丁解压失败]", false},
-        {"package longer than announced", [](Release& r) { r.serve = [](auto&, std::string& p, auto&) { p = "X" + p; }; },
+        {"package longer than announced",
+         [](Release& r) { r.serve = [](auto&, std::string& p, auto&) { p = "X" + p; }; },
          "00001.DAT does not match the signed manifest", "[补丁解压失败]", false},
         {"stale part kept from an earlier run, fetched again from byte 0",
          [](Release& r) { r.keptPart = "stale"; }, "up to date", "", true},
         {"replacement with a wrong hash",
-         [](Release& r) { r.listLauncher = r.signedLauncher = "1.1.7.0"; r.serve = [](auto&, auto&, std::string& l) { l[l.size() - 2] ^= 1; }; },
+         [](Release& r) {
+             r.listLauncher = r.signedLauncher = "1.1.7.0";
+             r.serve = [](auto&, auto&, std::string& l) { l[l.size() - 2] ^= 1; };
+         },
          "replacement launcher was refused", "", false},
-        {"replacement verified and swapped", [](Release& r) { r.listLauncher = r.signedLauncher = "1.1.7.0"; },
+        {"replacement verified and swapped",
+         [](Release& r) { r.listLauncher = r.signedLauncher = "1.1.7.0"; },
          "updater: the launcher was replaced", "", true},
         {"updater refuses a swapped file",
-         [](Release& r) { r.listLauncher = r.signedLauncher = "1.1.7.0"; r.swapBeforeUpdater = true; },
+         [](Release& r) {
+             r.listLauncher = r.signedLauncher = "1.1.7.0";
+             r.swapBeforeUpdater = true;
+         },
          "updater: refused: Launcher.exe_ is not the file the launcher verified", "", false},
     };
     for (const Row& row : rows) {
@@ -147,8 +169,9 @@ TEST_F(SignedUpdateTest, OnlyWhatTheOperatorSignedIsInstalled) {
         }
         EXPECT_NE(outcome.find(row.outcome), std::string::npos) << outcome;
         const std::vector<std::string> texts = boxes_.Texts();
-        EXPECT_EQ(std::vector<std::string>(texts.begin() + static_cast<long>(boxesBefore), texts.end()),
-                  row.box[0] ? std::vector<std::string>{row.box} : std::vector<std::string>{});
+        EXPECT_EQ(
+            std::vector<std::string>(texts.begin() + static_cast<long>(boxesBefore), texts.end()),
+            row.box[0] ? std::vector<std::string>{row.box} : std::vector<std::string>{});
         EXPECT_EQ(Installation() != before, row.changesInstallation);
     }
 }

@@ -123,7 +123,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     std::string error;
     std::vector<std::string> known;
     if (command == "serverlist")
-        known = {"--launcher", "--latest", "-o", "--sign", "--packages", "--serial", "--valid-days"};
+        known = {"--launcher", "--latest", "-o",          "--sign",
+                 "--packages", "--serial", "--valid-days"};
     if (command == "sign") known = {"--key", "--packages", "--serial", "--valid-days"};
     if (command == "checklist") known = {"--launcher"};
     if (!SplitOptions(args, known, options, positional, error)) return BadUsage(err, error);

@@ -40,7 +40,7 @@ struct SignOptions {
     std::string packageDirectory;  // holds 00001.DAT .. latest-1
     std::uint64_t serial = 0;      // must grow with every release
     int validDays = 30;
-    std::int64_t now = 0;          // seconds since 1970
+    std::int64_t now = 0;  // seconds since 1970
 };
 // Writes the signed manifest SERVERVER.SIG beside the list: serial, expiry, the
 // list's launcher version and latest patch, size and SHA-256 of every package

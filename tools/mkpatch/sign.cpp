@@ -121,7 +121,8 @@ int Sign(const SignOptions& options, std::ostream& out, std::ostream& err) {
     }
     // A client at patch 1 fetches packages 1 .. latest-1.
     for (int n = 1; n < manifest.latest; ++n) {
-        if (!AddFile(manifest, options.packageDirectory, FiveDigits(n) + ".DAT", err)) return kFailed;
+        if (!AddFile(manifest, options.packageDirectory, FiveDigits(n) + ".DAT", err))
+            return kFailed;
     }
     const fs::path listDirectory = fs::path(options.listFile).parent_path();
     std::error_code ec;
@@ -138,9 +139,8 @@ int Sign(const SignOptions& options, std::ostream& out, std::ostream& err) {
     const std::string output = (listDirectory / integrity::kManifestFile).string();
     if (!WriteAtomically(output, body + "signature " + signature + "\n", err)) return kFailed;
     out << output << ": serial " << manifest.serial << ", launcher " << manifest.launcherVersion
-        << ", latest patch " << manifest.latest << ", " << manifest.files.size()
-        << " files, valid " << options.validDays << " days, key "
-        << integrity::PublicKeyOf(secretKey) << "\n";
+        << ", latest patch " << manifest.latest << ", " << manifest.files.size() << " files, valid "
+        << options.validDays << " days, key " << integrity::PublicKeyOf(secretKey) << "\n";
     return kOk;
 }
 

@@ -15,8 +15,12 @@ int Unavailable(std::ostream& err) {
 
 }  // namespace
 
-int KeyGen(const std::string&, std::ostream&, std::ostream& err) { return Unavailable(err); }
-int Sign(const SignOptions&, std::ostream&, std::ostream& err) { return Unavailable(err); }
+int KeyGen(const std::string&, std::ostream&, std::ostream& err) {
+    return Unavailable(err);
+}
+int Sign(const SignOptions&, std::ostream&, std::ostream& err) {
+    return Unavailable(err);
+}
 
 std::int64_t NowSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(

@@ -81,7 +81,8 @@ UpdaterResult UpdateLauncher(const UpdaterOptions& options,
     }
     std::string why;
     if (options.checkReplacement && !options.checkReplacement(options.replacement, why)) {
-        result.message = "refused: " + why + "; the replacement was removed and the old "
+        result.message = "refused: " + why +
+                         "; the replacement was removed and the old "
                          "launcher is unchanged";
         RemoveFile(options.replacement);
         return result;
