@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/printable_text.h"
 #include "platform/message_box.h"
 
 namespace launcher {
@@ -10,7 +11,7 @@ namespace launcher {
 class ConsoleMessageBoxes final : public IMessageBoxes {
 public:
     void Show(const std::string& caption, const std::string& text) override {
-        std::fprintf(stderr, "\n%s: %s\n", caption.c_str(), text.c_str());
+        std::fprintf(stderr, "\n%s: %s\n", caption.c_str(), PrintableText(text).c_str());
         std::fflush(stderr);
     }
 };

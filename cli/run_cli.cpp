@@ -9,6 +9,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/console_message_boxes.h"
+#include "cli/printable_text.h"
 #include "cli/terminal_owner.h"
 #include "engine/game_command_line.h"
 #include "engine/globals.h"
@@ -19,6 +20,7 @@
 #include "engine/version_records.h"
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "platform/single_instance.h"
 #include "platform/stop_flag.h"
 #include "platform/terminal.h"
 
@@ -54,6 +56,13 @@ int RunCli(int argc, char** argv) {
         return kExitUpToDate;
     }
 
+    // One launcher per installation: two would share the temporary names.
+    SingleInstanceLock instance(kLauncherLockName);
+    if (!instance.Acquired()) {
+        std::fprintf(stderr, "LauncherCli: another launcher is running in this directory\n");
+        return kExitFailed;
+    }
+
     std::shared_ptr<StopFlag> stop = environment.stop;
     OnInterruptRequest([stop] { stop->RequestStop(); });
 
@@ -74,7 +83,7 @@ int RunCli(int argc, char** argv) {
         return kExitFailed;
     }
     if (g_nLaunchBlock != 0) {
-        std::string reason = FailureReason();
+        std::string reason = PrintableText(FailureReason());
         if (reason.empty()) reason = "the update did not finish";
         std::fprintf(stderr, "LauncherCli: update failed: %s\n", reason.c_str());
         return kExitFailed;

@@ -1,5 +1,7 @@
 #include "cli/terminal_owner.h"
 
+#include "cli/printable_text.h"
+
 namespace launcher {
 
 namespace {
@@ -50,7 +52,7 @@ void TerminalOwner::ShowControl(int controlId, int showCommand) {
     if (line) text = line;
     if (text.empty()) return;
     FinishLine();
-    std::fprintf(out_, "%s\n", text.c_str());
+    std::fprintf(out_, "%s\n", PrintableText(text).c_str());
     std::fflush(out_);
 }
 

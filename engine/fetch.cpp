@@ -1,6 +1,7 @@
 #include "engine/fetch.h"
 
 #include <algorithm>
+#include <system_error>
 
 #include "engine/deployment.h"
 #include "engine/my_fun.h"
@@ -28,7 +29,8 @@ public:
 }  // namespace
 
 int FetchWithRetries(const std::string& url, const std::string& localPath,
-                     std::uint64_t maxBodyBytes, IFileCheck* check) {
+                     std::uint64_t maxBodyBytes, DownloadFailure* failure,
+                     IFileCheck* check) {
     GatedOwner owner;
     DownloadContext context;
     context.owner = &owner;
@@ -51,9 +53,32 @@ int FetchWithRetries(const std::string& url, const std::string& localPath,
 
     for (int attempt = 0; attempt < kDownloadAttempts; ++attempt) {
         if (EngineStopped()) return 0;
-        if (DownloadFile(url, localPath, context) == 1) return 1;
+        if (DownloadFile(url, localPath, context, failure) == 1) return 1;
     }
     return 0;
+}
+
+std::string DescribeFetchFailure(const std::string& what, const std::string& url,
+                                 const std::string& localPath, std::uint64_t maxBodyBytes,
+                                 const DownloadFailure& failure) {
+    switch (failure.kind) {
+        case DownloadFailure::Kind::kLocalFile: {
+            std::string text =
+                what + " could not be written in the installation directory (" + localPath;
+            if (failure.localError != 0)
+                text += ": " + std::generic_category().message(failure.localError);
+            return text + ")";
+        }
+        case DownloadFailure::Kind::kTooLarge: {
+            constexpr std::uint64_t kMiB = 1024 * 1024;
+            const std::string limit = maxBodyBytes % kMiB == 0
+                                          ? std::to_string(maxBodyBytes / kMiB) + " MiB"
+                                          : std::to_string(maxBodyBytes) + " bytes";
+            return what + " at " + url + " is too long (more than " + limit + ")";
+        }
+        default:
+            return what + " could not be fetched from " + url;
+    }
 }
 
 }  // namespace launcher

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "transfer/download_file.h"
+
 namespace launcher {
 
 class IFileCheck;
@@ -12,9 +14,18 @@ class IFileCheck;
 inline constexpr int kDownloadAttempts = 5;
 
 // 1 when the local file is complete, 0 when every attempt failed (or the run
-// was stopped). `maxBodyBytes` caps what a server may send (0: no cap);
-// `check` (may be null) caps and hashes the file for a signed manifest.
+// was stopped). `maxBodyBytes` caps what a server may send (0: no cap).
+// `failure`, when given, receives why the last attempt failed. `check` (may be
+// null) caps and hashes the file for a signed manifest.
 int FetchWithRetries(const std::string& url, const std::string& localPath,
-                     std::uint64_t maxBodyBytes = 0, IFileCheck* check = nullptr);
+                     std::uint64_t maxBodyBytes = 0, DownloadFailure* failure = nullptr,
+                     IFileCheck* check = nullptr);
+
+// Why `what` (for example "the version list") did not arrive, in words: a
+// local file that could not be written is told apart from a server that did
+// not deliver, and a file above the cap is named as too long.
+std::string DescribeFetchFailure(const std::string& what, const std::string& url,
+                                 const std::string& localPath, std::uint64_t maxBodyBytes,
+                                 const DownloadFailure& failure);
 
 }  // namespace launcher

@@ -106,6 +106,7 @@ int FinishedStep() {
 
 int CMyFun::Process(IEngineOwner* owner) {
     m_pOwner = owner;
+    if (!RunEnvironment()) return 0;
     // A closed window ends the run: nothing more is done or shown.
     if (EngineStopped()) return 0;
     switch (m_nState) {
@@ -160,6 +161,18 @@ void OwnerSetText(int controlId, const std::string& text) {
 void OwnerSend(int controlId, unsigned message, std::uint32_t wParam, std::uint32_t lParam) {
     IEngineOwner* owner = CMyFun::m_pOwner;
     if (owner && !EngineStopped()) owner->SendMessageTo(controlId, message, wParam, lParam);
+}
+
+const EngineEnvironment* RunEnvironment() {
+    const EngineEnvironment* env = CMyFun::m_pEnvironment;
+    if (!env) FailRun("the update engine was started without its environment");
+    return env;
+}
+
+void ShowUpdateFailedNote() {
+    OwnerShow(kIdStaticNote, kSwHide);
+    OwnerSetText(kIdStaticNote, "更新失败");
+    OwnerShow(kIdStaticNote, kSwShowNormal);
 }
 
 void EngineSleep(unsigned ms) {

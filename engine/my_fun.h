@@ -50,6 +50,11 @@ unsigned UpdateThreadProc(IEngineOwner* owner);
 void OwnerShow(int controlId, int showCommand);
 void OwnerSetText(int controlId, const std::string& text);
 void OwnerSend(int controlId, unsigned message, std::uint32_t wParam, std::uint32_t lParam);
+// The run's environment; null after failing the run when there is none, so
+// that an engine started without one ends cleanly instead of crashing.
+const EngineEnvironment* RunEnvironment();
+// Static 1015 reads "更新失败": hidden, given the text, shown again.
+void ShowUpdateFailedNote();
 bool EngineStopped();
 void EngineSleep(unsigned ms);
 void EngineMessageBox(const std::string& text);

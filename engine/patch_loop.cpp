@@ -74,23 +74,24 @@ int UpdatePatches() {
 }
 
 int DownloadPatch() {
+    const EngineEnvironment* env = RunEnvironment();
+    if (!env) return 0;
     const int client = CMyFun::m_nClientVersion;
-    const std::string url =
-        CMyFun::m_pEnvironment->deployment.downloadHost + kPatchPath + PackageName(client);
+    const std::string name = PackageName(client);
+    const std::string url = env->deployment.downloadHost + kPatchPath + name;
     ShowStatusLine(client, CMyFun::m_nLatestVersion);
+    DownloadFailure failure;
     std::string why;
-    const CheckedFetch fetched = FetchListedFile(url, PackageName(client), why);
+    const CheckedFetch fetched = FetchListedFile(url, name, failure, why);
     if (fetched == CheckedFetch::kFetched) return 1;
     if (EngineStopped()) return 0;
     if (fetched == CheckedFetch::kDamaged) {
         CMyFun::m_nError = kErrorApply;
-        FailRun("patch package " + PackageName(client) + " is damaged: " + why);
+        FailRun("patch package " + name + " is damaged: " + why);
         return 0;
     }
-    OwnerShow(kIdStaticNote, kSwHide);
-    OwnerSetText(kIdStaticNote, "更新失败");
-    OwnerShow(kIdStaticNote, kSwShowNormal);
-    FailRun("patch package " + PackageName(client) + " could not be fetched from " + url);
+    ShowUpdateFailedNote();
+    FailRun(DescribeFetchFailure("patch package " + name, url, name, 0, failure));
     return 0;
 }
 

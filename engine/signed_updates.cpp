@@ -19,12 +19,6 @@ IUpdateVerifier* Verifier() {
     return env ? env->verifier.get() : nullptr;
 }
 
-void ShowFailedNote() {
-    OwnerShow(kIdStaticNote, kSwHide);
-    OwnerSetText(kIdStaticNote, "更新失败");
-    OwnerShow(kIdStaticNote, kSwShowNormal);
-}
-
 }  // namespace
 
 bool AcceptSignedManifest(const std::string& launcherVersion, int latest) {
@@ -34,27 +28,29 @@ bool AcceptSignedManifest(const std::string& launcherVersion, int latest) {
         CMyFun::m_pEnvironment->deployment.versionHost + kVersionPath + kManifestName;
     RemoveFile(kManifestName);
     std::string text;
-    const bool fetched = FetchWithRetries(url, kManifestName, kMaxManifestBytes) &&
+    DownloadFailure failure;
+    const bool fetched = FetchWithRetries(url, kManifestName, kMaxManifestBytes, &failure) &&
                          ReadWholeFile(kManifestName, text);
     RemoveFile(kManifestName);
     if (EngineStopped()) return false;
     std::string why;
     if (!fetched) {
-        why = "the signed manifest could not be fetched from " + url;
+        why = DescribeFetchFailure("the signed manifest", url, kManifestName, kMaxManifestBytes,
+                                   failure);
     } else if (verifier->Accept(text, launcherVersion, latest, why)) {
         return true;
     }
     FailRun("update refused: " + why);
-    ShowFailedNote();
+    ShowUpdateFailedNote();
     return false;
 }
 
 CheckedFetch FetchListedFile(const std::string& url, const std::string& localPath,
-                             std::string& why) {
+                             DownloadFailure& failure, std::string& why) {
     IUpdateVerifier* verifier = Verifier();
     if (!verifier)
-        return FetchWithRetries(url, localPath) ? CheckedFetch::kFetched
-                                                : CheckedFetch::kNotFetched;
+        return FetchWithRetries(url, localPath, 0, &failure) ? CheckedFetch::kFetched
+                                                             : CheckedFetch::kNotFetched;
     std::unique_ptr<IFileCheck> check = verifier->CheckFor(localPath);
     if (!check) {
         why = localPath + " is not listed in the signed manifest";
@@ -62,7 +58,8 @@ CheckedFetch FetchListedFile(const std::string& url, const std::string& localPat
     }
     bool continued = FileSize(localPath) > 0;
     for (;;) {
-        if (!FetchWithRetries(url, localPath, 0, check.get())) return CheckedFetch::kNotFetched;
+        if (!FetchWithRetries(url, localPath, 0, &failure, check.get()))
+            return CheckedFetch::kNotFetched;
         if (check->Matches()) return CheckedFetch::kFetched;
         RemoveFile(localPath);
         if (!continued) break;

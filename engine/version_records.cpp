@@ -16,8 +16,9 @@ namespace launcher {
 
 namespace {
 
-// A version list is a few lines; a server sending more is misbehaving.
-constexpr std::uint64_t kMaxVersionListBytes = 64 * 1024;
+// A version list is a few lines, but lines of any length are allowed; a
+// server sending more than this is misbehaving.
+constexpr std::uint64_t kMaxVersionListBytes = 1024 * 1024;
 
 bool IsTrimSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -140,22 +141,33 @@ int ReadServerVersionList(std::string& first, std::string& second, const std::st
     RemoveFile(kServerVersionList);
     if (!readable) return 0;
     ServerListEntries entries = ParseServerVersionList(contents);
-    if (entries.count == 0) return 0;
+    if (entries.count == 0) {
+        ApplicationMessageBox("没有版本信息");
+        return 0;
+    }
     first = entries.first;
     second = entries.second;
     return 1;
 }
 
 int GetServerVersion() {
-    const Deployment& hosts = CMyFun::m_pEnvironment->deployment;
+    const EngineEnvironment* env = RunEnvironment();
+    if (!env) return 0;
+    const Deployment& hosts = env->deployment;
     const std::string listUrl = hosts.versionHost + kVersionPath + kServerVersionList;
     // The list and the replacement change on the server between releases, so a
     // copy left by an earlier run is never continued.
     RemoveFile(kServerVersionList);
-    if (!FetchWithRetries(listUrl, kServerVersionList, kMaxVersionListBytes)) {
+    DownloadFailure failure;
+    if (!FetchWithRetries(listUrl, kServerVersionList, kMaxVersionListBytes, &failure)) {
         RemoveFile(kServerVersionList);  // an empty or partial copy is of no use
-        if (!EngineStopped())
-            FailRun("the version list could not be fetched from " + listUrl);
+        if (!EngineStopped()) {
+            // No box, but "更新中..." must not stay on screen for ever.
+            OwnerShow(kIdStaticUpdating, kSwHide);
+            ShowUpdateFailedNote();
+            FailRun(DescribeFetchFailure("the version list", listUrl, kServerVersionList,
+                                         kMaxVersionListBytes, failure));
+        }
         return 0;
     }
 
@@ -175,14 +187,17 @@ int GetServerVersion() {
 
     const std::string launcherUrl = hosts.versionHost + kVersionPath + kReplacementLauncher;
     RemoveFile(kReplacementLauncher);
+    DownloadFailure launcherFailure;
     std::string why;
-    const CheckedFetch fetched = FetchListedFile(launcherUrl, kReplacementLauncher, why);
+    const CheckedFetch fetched =
+        FetchListedFile(launcherUrl, kReplacementLauncher, launcherFailure, why);
     if (fetched != CheckedFetch::kFetched) {
         if (fetched == CheckedFetch::kDamaged)
             FailRun("the replacement launcher was refused: " + why);
         else if (!EngineStopped())
-            FailRun("the server announces launcher version " + first +
-                    " but the replacement could not be fetched from " + launcherUrl);
+            FailRun("the server announces launcher version " + first + " but " +
+                    DescribeFetchFailure("the replacement launcher", launcherUrl,
+                                         kReplacementLauncher, 0, launcherFailure));
         return 0;
     }
     if (!HandOverManifest()) {

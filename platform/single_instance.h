@@ -7,9 +7,14 @@
 
 namespace launcher {
 
+// The lock of the launcher, its console front end and the updater.
+inline constexpr const char* kLauncherLockName = "Brevane";
+
 class SingleInstanceLock {
 public:
-    // Tries to take the lock called `name`; see Acquired().
+    // Tries to take the lock called `name` for the installation directory (the
+    // current directory) and the user running us: other users and other
+    // installations have locks of their own. See Acquired().
     explicit SingleInstanceLock(const std::string& name);
     ~SingleInstanceLock();
     SingleInstanceLock(const SingleInstanceLock&) = delete;

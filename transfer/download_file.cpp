@@ -1,6 +1,7 @@
 #include "transfer/download_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "platform/files.h"
@@ -50,7 +51,17 @@ int TotalBarPosition(int latest, int start, int client, std::uint32_t present,
 }
 
 int DownloadFile(const std::string& url, const std::string& localPath,
-                 const DownloadContext& context) {
+                 const DownloadContext& context, DownloadFailure* failure) {
+    DownloadFailure ignored;
+    DownloadFailure& why = failure ? *failure : ignored;
+    why = {DownloadFailure::Kind::kRemote, 0};
+    // errno is cleared before each file operation and taken right after a
+    // failing one, so a stale value never names the wrong cause.
+    auto localFailure = [&why](int error) {
+        why = {DownloadFailure::Kind::kLocalFile, error};
+        return 0;
+    };
+
     auto session = OpenHttpSession(context.http, context.stop);
     if (!session) return 0;
 
@@ -69,9 +80,10 @@ int DownloadFile(const std::string& url, const std::string& localPath,
     std::uint64_t present = 0;
     if (PathExists(localPath)) {
         // Continuing: the local file first, so that its length decides the range.
-        if (!file.Open(localPath, File::Mode::kWriteExisting)) return 0;
+        errno = 0;
+        if (!file.Open(localPath, File::Mode::kWriteExisting)) return localFailure(errno);
         const long long size = file.Size();
-        if (size < 0) return 0;
+        if (size < 0) return localFailure(errno);
         present = static_cast<std::uint64_t>(size);
         // A file beyond 32 bits is longer than any remote one; the plain answer
         // shows that and the file is started over below.
@@ -84,20 +96,26 @@ int DownloadFile(const std::string& url, const std::string& localPath,
         // New: a server that cannot be reached leaves no file behind.
         request = session->OpenUrl(url, 0);
         if (!request) return 0;
-        if (!file.Open(localPath, File::Mode::kCreateAlways)) return 0;
+        errno = 0;
+        if (!file.Open(localPath, File::Mode::kCreateAlways)) return localFailure(errno);
     }
 
     int status = 0;
     if (!request->QueryStatusCode(status) || status != 200) return 0;
     std::uint32_t announced = request->QueryContentLength();
     if (announced == 0) return 0;
+    if (context.http.maxBodyBytes > 0 && announced > context.http.maxBodyBytes) {
+        why.kind = DownloadFailure::Kind::kTooLarge;
+        return 0;
+    }
     IFileCheck* check = context.check;
     if (check) {
         // Never more than the signed size: a longer answer is cut here and
         // its hash decides.
         if (announced > check->Size()) announced = static_cast<std::uint32_t>(check->Size());
         check->Begin();
-        if (present <= announced && !FeedFilePrefix(localPath, present, *check)) return 0;
+        if (present <= announced && !FeedFilePrefix(localPath, present, *check))
+            return localFailure(errno);
     }
 
     send(kIdProgressFile, kPbmSetRange32, 0, announced);
@@ -105,6 +123,7 @@ int DownloadFile(const std::string& url, const std::string& localPath,
 
     GatheredWriter writer(file);
     bool written = true;
+    int writeError = 0;
     std::vector<char> block(kBlockSize);
     while (present < announced) {
         if (context.stop && context.stop->IsStopped()) break;
@@ -115,7 +134,9 @@ int DownloadFile(const std::string& url, const std::string& localPath,
                 static_cast<std::size_t>(std::min<std::uint64_t>(delivered, announced - present));
             check->Update(block.data(), delivered);
         }
+        errno = 0;
         if (!writer.Append(block.data(), delivered)) {
+            writeError = errno;
             written = false;
             break;
         }
@@ -125,7 +146,11 @@ int DownloadFile(const std::string& url, const std::string& localPath,
         send(kIdProgressTotal, kPbmSetPos, static_cast<std::uint32_t>(position), 0);
         send(kDialog, kWmDownloadProgress, l, announced);
     }
-    written = writer.Flush() && written;
+    errno = 0;
+    if (written && !writer.Flush()) {
+        writeError = errno;
+        written = false;
+    }
 
     if (present > announced) {
         // A stale file longer than the remote one would fail every attempt;
@@ -134,8 +159,12 @@ int DownloadFile(const std::string& url, const std::string& localPath,
         file.Close();
         return 0;
     }
-    const bool closed = file.Close();
-    return written && closed && present == announced ? 1 : 0;
+    if (!written) return localFailure(writeError);
+    errno = 0;
+    if (!file.Close()) return localFailure(errno);
+    if (present != announced) return 0;
+    why.kind = DownloadFailure::Kind::kNone;
+    return 1;
 }
 
 }  // namespace launcher

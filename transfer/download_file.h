@@ -38,10 +38,24 @@ constexpr std::uint32_t kBarBackground = Rgb(0, 0, 0);
 constexpr std::uint32_t kFileBarColor = Rgb(32, 164, 255);
 constexpr std::uint32_t kTotalBarColor = Rgb(60, 255, 0);
 
+// Why an attempt returned 0, so that a message can say what went wrong: the
+// server and the installation directory call for different remedies.
+struct DownloadFailure {
+    enum class Kind {
+        kNone,
+        kRemote,     // no usable answer: connection, status, length or body
+        kLocalFile,  // the local file could not be opened, written or closed
+        kTooLarge,   // the announced length is above HttpSettings::maxBodyBytes
+    };
+    Kind kind = Kind::kNone;
+    int localError = 0;  // errno of the failed file operation (kLocalFile), 0 if unknown
+};
+
 // Returns 1 when the local file ends the attempt with the announced length, 0
-// otherwise. Never deletes a partial local file of a package; a local file
-// longer than the remote one is emptied so that the next attempt starts over.
+// otherwise (and says why in `failure` when it is given). Never deletes a
+// partial local file of a package; a local file longer than the remote one is
+// emptied so that the next attempt starts over.
 int DownloadFile(const std::string& url, const std::string& localPath,
-                 const DownloadContext& context);
+                 const DownloadContext& context, DownloadFailure* failure = nullptr);
 
 }  // namespace launcher

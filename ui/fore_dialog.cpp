@@ -384,7 +384,10 @@ void CForeDialog::OnStartGame() {
 }
 
 void CForeDialog::OnSettings() {
-    CGameSet dialog;
+    // Owned by the launcher's window: no minimise of its own (a minimised
+    // modal dialog would leave the launcher blocked with nothing on screen),
+    // no taskbar entry, always above the launcher.
+    CGameSet dialog(window());
     dialog.exec();
 }
 

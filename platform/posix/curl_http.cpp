@@ -3,6 +3,7 @@
 // hands out the buffered bytes without going back to curl, so the fetcher's
 // small reads cost a copy each and nothing more.
 #include <curl/curl.h>
+#include <fcntl.h>
 
 #include <algorithm>
 #include <charconv>
@@ -33,6 +34,13 @@ constexpr std::uint64_t kNoEnd = std::numeric_limits<std::uint64_t>::max();
 bool GlobalInit() {
     static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     return ok;
+}
+
+// Our connections must not live on in the game or the updater we start.
+int MarkCloseOnExec(void*, curl_socket_t socket, curlsocktype) {
+    const int flags = ::fcntl(socket, F_GETFD);
+    if (flags >= 0) ::fcntl(socket, F_SETFD, flags | FD_CLOEXEC);
+    return CURL_SOCKOPT_OK;
 }
 
 bool IEquals(std::string_view a, std::string_view b) {
@@ -167,6 +175,8 @@ private:
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user);
     static int OnPrereq(void* user, char*, char*, int, int);
 
+    // One GET, ranged or plain, up to the head of its final response.
+    bool Send(std::uint32_t offset, bool askRange);
     void HeaderLine(std::string_view line);
     void FinishHead();
     bool Append(const char* data, std::size_t size);
@@ -183,6 +193,8 @@ private:
     std::unique_ptr<Transfer> transfer_;
     std::string range_;
     std::uint32_t requestedOffset_ = 0;
+    bool rangeAsked_ = false;
+    bool retryWithoutRange_ = false;
 
     // The response head as it arrives; a new status line starts it over, so
     // what is left at the end belongs to the final response.
@@ -221,11 +233,22 @@ private:
 };
 
 bool CurlRequest::Start(std::uint32_t offset) {
+    if (!Send(offset, offset > 0)) return false;
+    // The range was refused without saying where the resource ends (a 416
+    // without a usable Content-Range): a plain GET tells, and its bytes before
+    // the offset are skipped, as for a server that ignores ranges.
+    if (retryWithoutRange_) return Send(offset, false);
+    return true;
+}
+
+bool CurlRequest::Send(std::uint32_t offset, bool askRange) {
     transfer_.reset();
     transfer_ = std::make_unique<Transfer>();
     if (!transfer_->Valid()) return false;
 
     requestedOffset_ = offset;
+    rangeAsked_ = askRange;
+    retryWithoutRange_ = false;
     status_ = 0;
     contentLength_.reset();
     contentRange_.reset();
@@ -268,7 +291,8 @@ bool CurlRequest::Start(std::uint32_t offset) {
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &CurlRequest::OnPrereq);
     curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
-    if (offset > 0) {
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, &MarkCloseOnExec);
+    if (askRange) {
         range_ = std::to_string(offset) + "-";
         curl_easy_setopt(easy, CURLOPT_RANGE, range_.c_str());
     }
@@ -397,7 +421,7 @@ void CurlRequest::FinishHead() {
         } else {
             rangeOk_ = false;
         }
-    } else if (status_ == 416) {
+    } else if (status_ == 416 && rangeAsked_) {
         // Asked from the very end (or beyond) of the resource: nothing to read.
         auto total = contentRange_ ? UnsatisfiedRangeTotal(*contentRange_) : std::nullopt;
         if (total && requestedOffset_ >= *total) {
@@ -406,6 +430,7 @@ void CurlRequest::FinishHead() {
             noBody_ = true;
         } else {
             rangeOk_ = false;
+            retryWithoutRange_ = !total;
         }
     }
     received_ = position_;

@@ -1,8 +1,10 @@
 // UpDateLauncher's swap, and the self-update round trip with real programs: an
 // old launcher downloads a newer one, the updater puts it in place, and the new
-// one reports its version and goes on to patch.
+// one reports its version and goes on to patch. LauncherCli's own guards too.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <array>
@@ -11,6 +13,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "cli/printable_text.h"
 #include "platform/files.h"
 #include "platform/single_instance.h"
 #include "tests/support/fakes.h"
@@ -52,6 +55,7 @@ UpdaterOptions Options() {
     options.target = "Launcher";
     options.waitSeconds = 1;
     options.startLauncher = false;
+    options.versionTimeoutMs = 1000;
     // A lock of the test's own, so that a launcher running elsewhere on the
     // machine does not hold the tests up.
     options.lockName = "updater-test-" + std::to_string(::getpid());
@@ -61,6 +65,11 @@ UpdaterOptions Options() {
 void NoSleep(unsigned) { std::this_thread::sleep_for(std::chrono::milliseconds(10)); }
 
 std::string Script(const std::string& body) { return "#!/bin/sh\n" + body + "\n"; }
+
+// A replacement that answers --version like a launcher and runs `body` otherwise.
+std::string Replacement(const std::string& body) {
+    return Script("[ \"$1\" = --version ] && exec echo 'Launcher 1.1.7.0'\n" + body);
+}
 
 class UpdaterTest : public TempDirTest {};
 
@@ -112,14 +121,17 @@ TEST_F(UpdaterTest, SelfUpdateRoundTrip) {
 TEST_F(UpdaterTest, StartsTheNewLauncherAfterTheSwap) {
     WriteFile("Launcher", Script("echo old > started.txt"));
     fs::permissions("Launcher", fs::perms::owner_all);
-    WriteFile("Launcher.exe_", Script("echo new > started.txt"));
+    // It lists its descriptors: 0-2 and ls's own directory (3), nothing of ours.
+    WriteFile("Launcher.exe_", Replacement("exec ls /proc/self/fd > started.txt"));
+    const int leaked = ::fcntl(STDERR_FILENO, F_DUPFD, 100);
     UpdaterOptions options = Options();
     options.startLauncher = true;
     UpdaterResult result = UpdateLauncher(options, NoSleep);
+    ::close(leaked);
     ASSERT_TRUE(result.ok) << result.message;
     for (int i = 0; i < 100 && ReadFile("started.txt").empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(ReadFile("started.txt"), "new\n");
+    EXPECT_EQ(ReadFile("started.txt"), "0\n1\n2\n3\n");
     EXPECT_TRUE((fs::status("Launcher").permissions() & fs::perms::owner_exec) != fs::perms::none);
 }
 
@@ -128,16 +140,22 @@ TEST_F(UpdaterTest, EveryFailureLeavesTheOldLauncherWorking) {
         const char* name;
         std::function<void()> arrange;
         const char* messagePart;
+        bool replacementKept = true;
     };
     std::unique_ptr<SingleInstanceLock> running;
     const Case cases[] = {
-        {"replacement missing", [] { RemoveFile("Launcher.exe_"); }, "no replacement"},
+        {"replacement missing", [] { RemoveFile("Launcher.exe_"); }, "no replacement", false},
         {"launcher never exits",
          [&] { running = std::make_unique<SingleInstanceLock>(Options().lockName); },
          "did not exit"},
         {"target not writable", [] { CreateDirectoryOnce("Launcher.new"); }, "cannot write"},
         {"replacement is not a program", [] { WriteFile("Launcher.exe_", "<html>oops</html>"); },
-         "not a program"},
+         "not a program", false},
+        {"replacement cut short",
+         [] { WriteFile("Launcher.exe_", ReadFile(Bin("LauncherCliNext")).substr(0, 100000)); },
+         "when asked for its version", false},
+        {"replacement never answers", [] { WriteFile("Launcher.exe_", Script("sleep 30")); },
+         "did not answer", false},
     };
     const std::string old = Script("echo old");
     for (const auto& c : cases) {
@@ -153,7 +171,45 @@ TEST_F(UpdaterTest, EveryFailureLeavesTheOldLauncherWorking) {
         EXPECT_NE(result.message.find(c.messagePart), std::string::npos) << result.message;
         EXPECT_EQ(ReadFile("Launcher"), old);
         EXPECT_EQ(RunCommand("./Launcher").output, "old\n");
+        EXPECT_EQ(Exists("Launcher.exe_"), c.replacementKept);
+        EXPECT_FALSE(Exists("Launcher.new"));
     }
+}
+
+TEST_F(UpdaterTest, RefusesAnAbsurdWait) {
+    const std::string old = Script("echo old");
+    for (const char* wait : {"-1", "3601", "1e9"}) {
+        SCOPED_TRACE(wait);
+        WriteFile("Launcher", old);
+        fs::permissions("Launcher", fs::perms::owner_all);
+        WriteFile("Launcher.exe_", Replacement("echo new"));
+        CommandResult run =
+            RunCommand(Bin("UpDateLauncher") + " --no-start --target Launcher --wait-seconds " + wait);
+        EXPECT_EQ(run.status, 2) << run.output;
+        EXPECT_EQ(ReadFile("Launcher"), old);
+    }
+}
+
+TEST_F(UpdaterTest, OneLauncherCliPerInstallationDirectory) {
+    SingleInstanceLock running(kLauncherLockName);
+    ASSERT_TRUE(running.Acquired());
+    const std::string cli = Bin("LauncherCli") + " --version-host 127.0.0.1:1";
+    CommandResult here = RunCommand(cli);
+    EXPECT_EQ(here.status, 1);
+    EXPECT_NE(here.output.find("another launcher is running"), std::string::npos) << here.output;
+    CreateDirectoryOnce("elsewhere");
+    CommandResult elsewhere = RunCommand("cd elsewhere && " + cli);
+    EXPECT_EQ(elsewhere.output.find("another launcher"), std::string::npos) << elsewhere.output;
+}
+
+TEST(PrintableTextTest, ControlBytesNeverReachTheTerminal) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"1.1.7.0", "1.1.7.0"},
+        {"\x1b]0;x\x07" "1.1\x7f\t\n", "?]0;x?1.1???"},
+        {"\xc2\x9b" "2J \x9b" "2J", "?2J ?2J"},  // CSI as a UTF-8 C1 control and as a byte
+        {"更新完成", "更新完成"},                      // 更 holds 0x9b, inside a character
+    };
+    for (const auto& [text, shown] : rows) EXPECT_EQ(PrintableText(text), shown) << text;
 }
 
 }  // namespace

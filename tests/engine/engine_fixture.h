@@ -14,6 +14,12 @@
 
 namespace launcher::test {
 
+// No box when the version list cannot be fetched, but the status says so.
+inline std::vector<OwnerCall> ListFailedLook() {
+    return {Show(kIdStaticUpdating, kSwHide), Show(kIdStaticNote, kSwHide),
+            Text(kIdStaticNote, "更新失败"), Show(kIdStaticNote, kSwShowNormal)};
+}
+
 class EngineTest : public TempDirTest {
 protected:
     void SetUp() override {

@@ -69,6 +69,7 @@ TEST_P(NetworkFaultEngineTest, TheRunEndsCleanlyAndAnHonestRunConverges) {
         case Outcome::kListNotFetched:
             EXPECT_EQ(g_nLaunchBlock, 2);
             EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{});
+            EXPECT_EQ(owner_.ShowsAndTexts(), ListFailedLook());
             EXPECT_TRUE(server_.RequestsFor(kPackagePath).empty());
             break;
     }

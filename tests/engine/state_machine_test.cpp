@@ -50,27 +50,36 @@ struct FailureCourse {
     const char* list;            // nullptr: the list is not served
     bool serveLauncher;
     int calls;
-    std::vector<std::string> messages;
+    std::vector<RecordingMessageBoxes::Box> boxes;
     int gate;
     float selfUpdate;
-    bool cancelled;
+    std::vector<OwnerCall> owner;  // shows, texts and the cancel
+    const char* reason;            // part of the failure reason
 };
 
 TEST_F(StateMachineTest, CoursesThatEndTheRun) {
+    const std::string longList = "a=1.1.6.0\nb=00004\nc=" + std::string(100 * 1024, 'c');
+    const std::string tooLongList = "a=1.1.6.0\nb=00004\nc=" + std::string(1024 * 1024, 'c');
     const FailureCourse courses[] = {
-        {"version list cannot be fetched", "1.1.6.0", "00001", nullptr, false, 3, {}, 2, 0.0f, false},
+        {"version list cannot be fetched", "1.1.6.0", "00001", nullptr, false, 3, {}, 2, 0.0f,
+         ListFailedLook(), "could not be fetched"},
         {"version list without entries", "1.1.6.0", "00001", "\r\n\r\n", false, 3,
-         {"[Error::获取服务器版本信息出错!]"}, 2, 0.0f, false},
+         {{"Launcher", "没有版本信息"}, {kEngineCaption, "[Error::获取服务器版本信息出错!]"}},
+         2, 0.0f, {}, "holds no version"},
         {"client above the latest patch", "1.1.6.0", "00009", "a=1.1.6.0\nb=00004\n", false, 4, {}, 2, 0.0f,
-         false},
+         {}, "above the latest"},
         {"replacement launcher cannot be fetched", "1.1.6.0", "00001", "a=1.1.7.0\nb=00004\n", false, 3, {}, 2,
-         0.0f, false},
+         0.0f, {}, "the replacement launcher could not be fetched"},
         {"replacement launcher downloaded", "1.1.6.0", "00001", "a=1.1.7.0\nb=00004\n", true, 3, {}, 1, 2.0f,
-         true},
+         {Cancel()}, "replacement launcher"},
         {"versions differing only in case are equal", "1.1.6.A", "00004", "a=1.1.6.a\nb=00004\n", false, 5, {},
-         0, 0.0f, false},
+         0, 0.0f, kFinishedLook, ""},
         {"a FileVersion longer than 7 bytes never matches", "1.1.16.0", "00004", "a=1.1.16.0\nb=00004\n", true,
-         3, {}, 1, 2.0f, true},
+         3, {}, 1, 2.0f, {Cancel()}, "replacement launcher"},
+        {"a list over 64 KiB is read", "1.1.6.0", "00004", longList.c_str(), false, 5, {}, 0, 0.0f,
+         kFinishedLook, ""},
+        {"a list over 1 MiB is too long", "1.1.6.0", "00001", tooLongList.c_str(), false, 3, {}, 2,
+         0.0f, ListFailedLook(), "is too long"},
     };
     for (const auto& c : courses) {
         SCOPED_TRACE(c.name);
@@ -86,17 +95,16 @@ TEST_F(StateMachineTest, CoursesThatEndTheRun) {
         const std::string launcherBytes = PatternBytes(3000, 7);
         if (c.serveLauncher)
             server_.ServeFile("/corvatheon_version/corvatheon2_online/Launcher.exe_", launcherBytes);
-        const auto boxesBefore = boxes_.Texts().size();
+        const auto boxesBefore = boxes_.Boxes().size();
 
         EXPECT_EQ(RunToEnd(), c.calls);
-        auto texts = boxes_.Texts();
-        EXPECT_EQ(std::vector<std::string>(texts.begin() + static_cast<long>(boxesBefore),
-                                           texts.end()),
-                  c.messages);
+        auto boxes = boxes_.Boxes();
+        EXPECT_EQ(decltype(boxes)(boxes.begin() + static_cast<long>(boxesBefore), boxes.end()),
+                  c.boxes);
         EXPECT_EQ(g_nLaunchBlock, c.gate);
         EXPECT_EQ(g_fSelfUpdate, c.selfUpdate);
-        auto calls = owner_.ShowsAndTexts();
-        EXPECT_EQ(!calls.empty() && calls.back() == Cancel(), c.cancelled);
+        EXPECT_EQ(owner_.ShowsAndTexts(), c.owner);
+        EXPECT_NE(FailureReason().find(c.reason), std::string::npos) << FailureReason();
         if (c.serveLauncher) {
             EXPECT_EQ(ReadFile(kReplacementLauncher), launcherBytes);
         }
@@ -111,6 +119,22 @@ TEST_F(StateMachineTest, UnreadableClientVersionEndsOnTheSecondCall) {
               (std::vector<RecordingMessageBoxes::Box>{{kEngineCaption, "[Error::GetClientVersion()]"}}));
     EXPECT_EQ(g_nLaunchBlock, 2);
     EXPECT_TRUE(server_.Requests().empty());
+}
+
+TEST_F(StateMachineTest, AListThatCannotBeWrittenBlamesTheInstallationDirectory) {
+    // Refused as a read-only directory refuses it, even to root.
+    WriteFile(kClientVersionFile, "00001");
+    ASSERT_TRUE(CreateDirectoryOnce(kServerVersionList));
+    EXPECT_EQ(RunToEnd(), 3);
+    EXPECT_EQ(owner_.ShowsAndTexts(), ListFailedLook());
+    EXPECT_EQ(FailureReason(), "the version list could not be written in the installation "
+                               "directory (SERVERVER.INI: Is a directory)");
+}
+
+TEST_F(StateMachineTest, ARunWithoutItsEnvironmentEndsCleanly) {
+    CMyFun::m_pEnvironment = nullptr;
+    EXPECT_EQ(RunToEnd(), 1);
+    EXPECT_EQ(g_nLaunchBlock, 2);
 }
 
 TEST_F(StateMachineTest, ALeftoverVersionListIsReplacedNotContinued) {

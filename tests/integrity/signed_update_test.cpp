@@ -31,7 +31,7 @@ struct Release {
     int signedDaysAgo = 0;  // valid for 30 days from then
     bool otherKey = false;
     std::string package = BuildPackage({{"a.txt", "patched"}});
-    std::string launcher = "#!/bin/sh\necho new launcher\n";
+    std::string launcher = "#!/bin/sh\necho Launcher 1.1.7.0\n";
     std::function<void(std::string& manifest, std::string& package, std::string& launcher)> serve;
     bool swapBeforeUpdater = false;
     std::string keptPart;  // a part of 00001.DAT left by an earlier run
@@ -144,6 +144,7 @@ TEST_F(SignedUpdateTest, OnlyWhatTheOperatorSignedIsInstalled) {
         WriteFile("PRESENTVERSION.DAT", "00001");
         WriteFile(integrity::kSerialFile, "100");
         WriteFile("Launcher", "#!/bin/sh\necho old launcher\n");
+        fs::permissions("Launcher", fs::perms::owner_all);
         Release release;
         if (row.change) row.change(release);
         Publish(release, release.otherKey ? otherSecret : secretKey);

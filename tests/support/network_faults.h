@@ -234,12 +234,17 @@ inline Installer PartialWith(std::function<std::string(std::size_t, std::size_t)
 }
 
 // 416 for every range, with a page as its body, as common servers send it.
-inline Installer Unsatisfiable() {
-    return On([](const HttpRequestRecord&, RawConnection& connection, const std::string& remote) {
+// Without the length (no Content-Range) a plain GET is answered honestly.
+inline Installer Unsatisfiable(bool sayLength = true) {
+    return On([sayLength](const HttpRequestRecord& request, RawConnection& connection,
+                          const std::string& remote) {
+        if (!sayLength && request.Header("range").empty())
+            return void(connection.Send(TestHttpServer::HonestResponse(request, remote)));
         const std::string page = "<html><body>416 Range Not Satisfiable</body></html>\r\n";
+        const std::string range = "Content-Range: bytes */" + std::to_string(remote.size());
         connection.Send(Head("416 Requested Range Not Satisfiable",
-                             "Content-Range: bytes */" + std::to_string(remote.size()) +
-                                 "\r\nContent-Type: text/html\r\nContent-Length: " +
+                             (sayLength ? range + "\r\n" : "") +
+                                 "Content-Type: text/html\r\nContent-Length: " +
                                  std::to_string(page.size()) + "\r\n") +
                         page);
     });
@@ -374,10 +379,12 @@ inline std::vector<Row> Rows() {
          Prefix(part), kDownloadFailed, Prefix(part)},
         {"UnsatisfiableOnACompleteFile", kPackage, Prefix(n), Unsatisfiable(), kShort, 1, Prefix(n),
          kUpToDate, Absent()},
+        {"UnsatisfiableWithoutLengthOnACompleteFile", kPackage, Prefix(n), Unsatisfiable(false),
+         kShort, 1, Prefix(n), kUpToDate, Absent()},
         // Emptied by the first attempt, fetched whole by the second.
         {"LocalLongerThanRemote", kPackage, LongerBy(200), honest, kShort, 0, Prefix(0), kUpToDate,
          Absent()},
-        // The version list is capped at 64 KiB: nothing beyond it is ever written.
+        // The version list is capped at 1 MiB: nothing beyond it is ever written.
         {"EndlessVersionList", kVersionList, Absent(), EndlessBody(true), kShort, 0, Prefix(0),
          kListNotFetched, Absent()},
         {"EndlessVersionListWithoutLength", kVersionList, Absent(), EndlessBody(false), kShort, 0,

@@ -18,7 +18,7 @@ using test::OwnerCall;
 using test::RawConnection;
 using test::TestHttpServer;
 
-constexpr std::uint64_t kVersionListCap = 64 * 1024;
+constexpr std::uint64_t kVersionListCap = 1024 * 1024;
 
 
 class NetworkFaultTest : public test::TempDirTest, public ::testing::WithParamInterface<Row> {

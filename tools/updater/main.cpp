@@ -2,12 +2,27 @@
 // downloaded a replacement of itself.
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "engine/update_verifier.h"
 #include "tools/updater/update_launcher.h"
+
+namespace {
+
+// Digits only, at most kMaxWaitSeconds: "-1" or "1e9" is bad usage, not a
+// wait of years.
+bool ParseWaitSeconds(const std::string& text, unsigned& seconds) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const unsigned long value = std::stoul(text);
+    if (value > launcher::kMaxWaitSeconds) return false;
+    seconds = static_cast<unsigned>(value);
+    return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     launcher::UpdaterOptions options;
@@ -17,12 +32,17 @@ int main(int argc, char** argv) {
         if (arg == "--target" && i + 1 < argc) {
             options.target = argv[++i];
         } else if (arg == "--wait-seconds" && i + 1 < argc) {
-            options.waitSeconds = static_cast<unsigned>(std::atoi(argv[++i]));
+            if (!ParseWaitSeconds(argv[++i], options.waitSeconds)) {
+                std::fprintf(stderr, "UpDateLauncher: --wait-seconds takes 0 to %u seconds\n",
+                             launcher::kMaxWaitSeconds);
+                return 2;
+            }
         } else if (arg == "--no-start") {
             options.startLauncher = false;
         } else {
             std::fprintf(stderr,
-                         "Usage: UpDateLauncher [--target PROGRAM] [--wait-seconds N] [--no-start]\n"
+                         "Usage: UpDateLauncher [--target PROGRAM] [--wait-seconds 0-3600] "
+                         "[--no-start]\n"
                          "Run in the installation directory: replaces the launcher by "
                          "Launcher.exe_ and starts it.\n");
             return arg == "--help" ? 0 : 2;

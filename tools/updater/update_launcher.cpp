@@ -1,6 +1,7 @@
 #include "tools/updater/update_launcher.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/files.h"
@@ -12,30 +13,84 @@ namespace launcher {
 namespace {
 
 constexpr unsigned kPollMs = 100;
+constexpr std::size_t kCopyBufferBytes = 1 << 20;
 
 std::string DefaultTarget() {
     return PathExists("Launcher.exe") ? "Launcher.exe" : "Launcher";
 }
 
-// Copies `from` to a temporary file beside `target`, with the target's
-// permissions, and renames it over the target: the old program stays until the
-// new one is complete and durable.
-bool ReplaceProgram(const std::string& from, const std::string& target, std::string& why) {
-    std::string contents;
-    if (!ReadWholeFile(from, contents)) {
+// Streams `from` into `to` through a fixed buffer: a replacement of any size
+// costs the same little memory.
+bool CopyContents(const std::string& from, File& to, std::string& why) {
+    File source;
+    if (!source.Open(from, File::Mode::kRead)) {
         why = "cannot read " + from;
         return false;
     }
+    std::vector<char> buffer(kCopyBufferBytes);
+    for (;;) {
+        const long long got = source.ReadSome(buffer.data(), buffer.size());
+        if (got == 0) return true;
+        if (got < 0) {
+            why = "cannot read " + from;
+            return false;
+        }
+        if (!to.WriteAll(buffer.data(), static_cast<std::size_t>(got))) return false;
+    }
+}
+
+// A version line: some text whose last word holds a digit ("Launcher 1.1.7.0").
+bool AnswersWithVersion(const ProgramRun& run) {
+    if (!run.exited || run.exitStatus != 0) return false;
+    const std::string line = run.output.substr(0, run.output.find('\n'));
+    const auto lastWord = line.find_last_of(' ');
+    const std::string word = lastWord == std::string::npos ? line : line.substr(lastWord + 1);
+    return word.find_first_of("0123456789") != std::string::npos;
+}
+
+std::string WhyNoVersion(const ProgramRun& run, unsigned timeoutMs) {
+    if (!run.started) return "could not be run";
+    if (run.timedOut) return "did not answer within " + std::to_string(timeoutMs) + " ms";
+    if (!run.exited) return "crashed";
+    if (run.exitStatus != 0) return "ended with status " + std::to_string(run.exitStatus);
+    return "printed no version";
+}
+
+// Copies `from` to a temporary file beside `target`, with the target's
+// permissions, asks that copy for its version and renames it over the target:
+// the old program stays until the new one is complete, durable and answers.
+// Returns false with `why`; `rejected` when the replacement itself is bad.
+bool ReplaceProgram(const UpdaterOptions& options, const std::string& target, std::string& why,
+                    bool& rejected) {
+    const std::string& from = options.replacement;
     const std::string temporary = target + ".new";
     File file;
     if (!file.Open(temporary, File::Mode::kCreateFresh)) {
         why = "cannot write beside " + target + " (is the directory writable?)";
         return false;
     }
-    bool ok = file.WriteAll(contents.data(), contents.size()) && file.Sync();
+    why.clear();
+    bool ok = CopyContents(from, file, why) && file.Sync();
     ok = file.Close() && ok;
     ok = ok && CopyFileMode(target, temporary);
-    if (!ok || !RenameFile(temporary, target)) {
+    if (!ok) {
+        RemoveFile(temporary);
+        if (why.empty()) why = "cannot put the new program in place of " + target;
+        return false;
+    }
+    // The private copy, not the download, is run: it already has the mode.
+    const std::string program =
+        temporary.find('/') == std::string::npos ? "./" + temporary : temporary;
+    const ProgramRun run =
+        RunProgramCapturingOutput(program, {"--version"}, options.versionTimeoutMs);
+    if (!AnswersWithVersion(run)) {
+        RemoveFile(temporary);
+        rejected = true;
+        why = "the new launcher " + WhyNoVersion(run, options.versionTimeoutMs) +
+              " when asked for its version";
+        return false;
+    }
+    if (!RenameFile(temporary, target)) {
         RemoveFile(temporary);
         why = "cannot put the new program in place of " + target;
         return false;
@@ -82,13 +137,17 @@ UpdaterResult UpdateLauncher(const UpdaterOptions& options,
     std::string why;
     if (options.checkReplacement && !options.checkReplacement(options.replacement, why)) {
         result.message = "refused: " + why +
-                         "; the replacement was removed and the old "
-                         "launcher is unchanged";
+                         "; the replacement was removed and the old launcher is unchanged";
         RemoveFile(options.replacement);
         return result;
     }
-    if (!ReplaceProgram(options.replacement, target, why)) {
-        result.message = why + "; the old launcher is unchanged";
+    bool rejected = false;
+    if (!ReplaceProgram(options, target, why, rejected)) {
+        // A replacement that cannot run would be fetched and refused at every
+        // start otherwise: the next start fetches it afresh.
+        if (rejected) RemoveFile(options.replacement);
+        result.message = why + "; the old launcher is unchanged" +
+                         (rejected ? " and " + options.replacement + " was removed" : "");
         return result;
     }
     RemoveFile(options.replacement);
@@ -99,8 +158,8 @@ UpdaterResult UpdateLauncher(const UpdaterOptions& options,
         return result;
     }
     result.ok = true;
-    result.message = "the launcher was replaced" +
-                     std::string(options.startLauncher ? " and started" : "");
+    result.message =
+        "the launcher was replaced" + std::string(options.startLauncher ? " and started" : "");
     return result;
 }
 

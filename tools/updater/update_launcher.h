@@ -5,7 +5,12 @@
 #include <functional>
 #include <string>
 
+#include "platform/single_instance.h"
+
 namespace launcher {
+
+// Longer waits for the launcher to end are a mistake on the command line.
+inline constexpr unsigned kMaxWaitSeconds = 3600;
 
 struct UpdaterOptions {
     // The launcher's program file; empty: "Launcher.exe", else "Launcher".
@@ -14,7 +19,10 @@ struct UpdaterOptions {
     // How long to wait for the running launcher to end.
     unsigned waitSeconds = 30;
     // The launcher's single-instance lock.
-    std::string lockName = "Brevane";
+    std::string lockName = kLauncherLockName;
+    // How long the replacement may take to answer --version before it is
+    // killed and refused.
+    unsigned versionTimeoutMs = 5000;
     bool startLauncher = true;
     // Last look at the replacement before the swap (a build with a key checks
     // it against the manifest the launcher verified); empty: none.
