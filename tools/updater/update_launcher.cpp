@@ -135,6 +135,12 @@ UpdaterResult UpdateLauncher(const UpdaterOptions& options,
         return result;
     }
     std::string why;
+    if (options.checkReplacement && !options.checkReplacement(options.replacement, why)) {
+        result.message = "refused: " + why +
+                         "; the replacement was removed and the old launcher is unchanged";
+        RemoveFile(options.replacement);
+        return result;
+    }
     bool rejected = false;
     if (!ReplaceProgram(options, target, why, rejected)) {
         // A replacement that cannot run would be fetched and refused at every
