@@ -16,7 +16,9 @@ namespace launcher {
 
 std::function<bool(const std::string&, std::string&)> BuiltInReplacementCheck() {
     return [](const std::string& replacement, std::string& why) {
-        return integrity::CheckReplacement(replacement, kReplacementManifest, why);
+        return integrity::CheckReplacement(replacement, kReplacementManifest,
+                                           integrity::SplitKeyList(LAUNCHER_UPDATE_PUBLIC_KEY),
+                                           why);
     };
 }
 

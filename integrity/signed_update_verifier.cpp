@@ -113,7 +113,7 @@ std::unique_ptr<IFileCheck> MakeFileCheck(const ManifestFile& entry) {
 }
 
 bool CheckReplacement(const std::string& replacement, const std::string& manifestPath,
-                      std::string& why) {
+                      const std::vector<std::string>& publicKeys, std::string& why) {
     std::string text;
     const bool readable = ReadWholeFile(manifestPath, text);
     // It serves this one hand-over.
@@ -129,6 +129,14 @@ bool CheckReplacement(const std::string& replacement, const std::string& manifes
         why = manifestPath + " is not readable: " + why;
         return false;
     }
+    // The file lay in the installation directory between the two programs.
+    bool signedByUs = false;
+    for (const std::string& key : publicKeys)
+        signedByUs = signedByUs || VerifySignature(body, signature, key);
+    if (!signedByUs) {
+        why = manifestPath + " does not carry a valid signature";
+        return false;
+    }
     auto it = manifest.files.find(kReplacementName);
     if (it == manifest.files.end()) {
         why = manifestPath + " lists no " + kReplacementName;
@@ -141,7 +149,8 @@ bool CheckReplacement(const std::string& replacement, const std::string& manifes
         return false;
     }
     if (size != it->second.size || hex != it->second.sha256) {
-        why = replacement + " is not the file the launcher verified (size or SHA-256 differs)";
+        why = std::string(kReplacementName) +
+              " is not the file the launcher verified (size or SHA-256 differs)";
         return false;
     }
     return true;

@@ -37,10 +37,11 @@ private:
 // A check of one file against its manifest entry.
 std::unique_ptr<IFileCheck> MakeFileCheck(const ManifestFile& entry);
 
-// The updater's last look before the swap: `replacement` must be the file that
-// the manifest in `manifestPath` (written by the launcher) lists as
-// "Launcher.exe_". False with `why`.
+// The updater's last look before the swap: the manifest in `manifestPath`
+// (handed over by the launcher) must still carry a signature of one of
+// `publicKeys`, and `replacement` must be the file it lists as "Launcher.exe_".
+// False with `why`.
 bool CheckReplacement(const std::string& replacement, const std::string& manifestPath,
-                      std::string& why);
+                      const std::vector<std::string>& publicKeys, std::string& why);
 
 }  // namespace launcher::integrity

@@ -163,8 +163,9 @@ TEST_F(SignedUpdateTest, OnlyWhatTheOperatorSignedIsInstalled) {
             options.waitSeconds = 1;
             options.startLauncher = false;
             options.lockName = "signed-update-test-" + std::to_string(::getpid());
-            options.checkReplacement = [](const std::string& replacement, std::string& why) {
-                return integrity::CheckReplacement(replacement, kReplacementManifest, why);
+            options.checkReplacement = [&](const std::string& replacement, std::string& why) {
+                return integrity::CheckReplacement(replacement, kReplacementManifest, {publicKey},
+                                                   why);
             };
             outcome = "updater: " + UpdateLauncher(options, [](unsigned) {}).message;
         }
