@@ -13,13 +13,15 @@
 # and the medians are printed as MiB/s and as ratios to curl, with the window's
 # longest event-loop stall and how it handled the progress messages.
 #
-# Usage: bench/download_bench.sh [--size-mib N] [--rounds N] [--bin DIR] [--work DIR]
+# Usage: bench/download_bench.sh [--size-mib N] [--rounds N] [--bin DIR] [--sign KEY] [--work DIR]
 #   --size-mib  package size (default 1024)
 #   --rounds    rounds, medians are printed (default 5)
 #   --bin       directory holding LauncherCli, and Launcher for the window's row (default:
 #               build-bench/bin, build/default/bin, build-net/bin, build/bin, whichever has
 #               LauncherCli first). The window has its hosts built in: nginx also listens on
 #               the port of the build's version host (CMakeCache.txt beside the directory)
+#   --sign KEY  sign the served files with mkpatch and KEY (a secret key of
+#               `mkpatch keygen`); the LauncherCli in --bin must carry its public key
 #   --work      work directory (default ${TMPDIR:-/tmp}/launcher-download-bench); kept
 #               between runs so that the package is made only once
 set -euo pipefail
@@ -27,6 +29,7 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 repo="$(dirname "$here")"
 size_mib=1024
+sign_key=""
 rounds=5
 bin=""
 work="${TMPDIR:-/tmp}/launcher-download-bench"
@@ -36,6 +39,7 @@ while [ $# -gt 0 ]; do
         --size-mib) size_mib="$2"; shift 2 ;;
         --rounds) rounds="$2"; shift 2 ;;
         --bin) bin="$2"; shift 2 ;;
+        --sign) sign_key="$2"; shift 2 ;;
         --work) work="$2"; shift 2 ;;
         -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
         *) echo "download_bench: unknown option $1" >&2; exit 2 ;;
@@ -115,6 +119,10 @@ if [ "$(stat -c %s "$package" 2>/dev/null || echo 0)" != "$size_bytes" ]; then
         head -c $((size_bytes - 4)) /dev/urandom
     } > "$package.part"
     mv "$package.part" "$package"
+fi
+# Signed updates: the launcher under test must carry the key's public half.
+if [ -n "$sign_key" ]; then
+    "$bin/mkpatch" sign --key "$sign_key" --packages "$(dirname "$package")" "$list" >&2
 fi
 # The window shows a news page beside the bars; give it a small one.
 mkdir -p "$www/mod"

@@ -16,6 +16,7 @@
 #include "engine/launcher_version.h"
 #include "engine/my_fun.h"
 #include "engine/startup.h"
+#include "engine/update_verifier.h"
 #include "engine/version_records.h"
 #include "platform/clock.h"
 #include "platform/process.h"
@@ -44,6 +45,7 @@ int RunCli(int argc, char** argv) {
     environment.messageBoxes = &messageBoxes;
     environment.stop = std::make_shared<StopFlag>();
     environment.applicationName = "LauncherCli";
+    environment.verifier = BuiltInUpdateVerifier();
     CMyFun::m_pEnvironment = &environment;
 
     // The same start-up as the window: decompressor first, then our own version.

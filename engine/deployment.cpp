@@ -10,6 +10,10 @@ Deployment BuiltInDeployment() {
                       LAUNCHER_COMMUNITY_HOST};
 }
 
+std::string BuiltInPinnedPublicKey() {
+    return LAUNCHER_PINNED_PUBLIC_KEY;
+}
+
 std::string NormalizeOrigin(const std::string& hostOrOrigin) {
     std::string origin = hostOrOrigin;
     if (origin.find("://") == std::string::npos) origin = "http://" + origin;

@@ -18,6 +18,8 @@ struct Deployment {
 
 // The values built into this program (set at build time).
 Deployment BuiltInDeployment();
+// The TLS public key pin built into this program; empty when none.
+std::string BuiltInPinnedPublicKey();
 
 // "host[:port]" or a full origin -> an origin with a scheme ("http://" added
 // when none was given), without a trailing slash.

@@ -11,6 +11,7 @@
 namespace launcher {
 
 class IClock;
+class IUpdateVerifier;
 class IMessageBoxes;
 class StopFlag;
 
@@ -20,6 +21,8 @@ struct EngineEnvironment {
     IMessageBoxes* messageBoxes = nullptr;
     std::shared_ptr<StopFlag> stop;
     HttpSettings http;
+    // Checks what the servers send against a signed manifest; null: unchecked.
+    std::shared_ptr<IUpdateVerifier> verifier;
     // Caption of the application's own notices: the program's name.
     std::string applicationName = "Launcher";
 };

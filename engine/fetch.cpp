@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "engine/deployment.h"
 #include "engine/my_fun.h"
 #include "transfer/download_file.h"
 
@@ -28,7 +29,8 @@ public:
 }  // namespace
 
 int FetchWithRetries(const std::string& url, const std::string& localPath,
-                     std::uint64_t maxBodyBytes, DownloadFailure* failure) {
+                     std::uint64_t maxBodyBytes, DownloadFailure* failure,
+                     IFileCheck* check) {
     GatedOwner owner;
     DownloadContext context;
     context.owner = &owner;
@@ -42,9 +44,12 @@ int FetchWithRetries(const std::string& url, const std::string& localPath,
     };
     if (const EngineEnvironment* env = CMyFun::m_pEnvironment) {
         context.http = env->http;
+        if (context.http.pinnedPublicKey.empty())
+            context.http.pinnedPublicKey = BuiltInPinnedPublicKey();
         context.stop = env->stop;
     }
     if (maxBodyBytes) context.http.maxBodyBytes = maxBodyBytes;
+    context.check = check;
 
     for (int attempt = 0; attempt < kDownloadAttempts; ++attempt) {
         if (EngineStopped()) return 0;

@@ -9,13 +9,17 @@
 
 namespace launcher {
 
+class IFileCheck;
+
 inline constexpr int kDownloadAttempts = 5;
 
 // 1 when the local file is complete, 0 when every attempt failed (or the run
 // was stopped). `maxBodyBytes` caps what a server may send (0: no cap).
-// `failure`, when given, receives why the last attempt failed.
+// `failure`, when given, receives why the last attempt failed. `check` (may be
+// null) caps and hashes the file for a signed manifest.
 int FetchWithRetries(const std::string& url, const std::string& localPath,
-                     std::uint64_t maxBodyBytes = 0, DownloadFailure* failure = nullptr);
+                     std::uint64_t maxBodyBytes = 0, DownloadFailure* failure = nullptr,
+                     IFileCheck* check = nullptr);
 
 // Why `what` (for example "the version list") did not arrive, in words: a
 // local file that could not be written is told apart from a server that did

@@ -7,6 +7,7 @@
 #include "engine/fetch.h"
 #include "engine/globals.h"
 #include "engine/my_fun.h"
+#include "engine/signed_updates.h"
 #include "engine/version_records.h"
 #include "platform/files.h"
 #include "transfer/apply_patch_package.h"
@@ -51,7 +52,8 @@ int UpdatePatches() {
         CMyFun::m_nPhase = 1;
         EngineSleep(kPhasePauseMs);
         if (!DownloadPatch()) {
-            CMyFun::m_nError = kErrorDownload;
+            // A package refused by its hash already counts as damaged.
+            if (CMyFun::m_nError == kErrorNone) CMyFun::m_nError = kErrorDownload;
             return 0;
         }
         CMyFun::m_nPhase = 2;
@@ -79,8 +81,15 @@ int DownloadPatch() {
     const std::string url = env->deployment.downloadHost + kPatchPath + name;
     ShowStatusLine(client, CMyFun::m_nLatestVersion);
     DownloadFailure failure;
-    if (FetchWithRetries(url, name, 0, &failure)) return 1;
+    std::string why;
+    const CheckedFetch fetched = FetchListedFile(url, name, failure, why);
+    if (fetched == CheckedFetch::kFetched) return 1;
     if (EngineStopped()) return 0;
+    if (fetched == CheckedFetch::kDamaged) {
+        CMyFun::m_nError = kErrorApply;
+        FailRun("patch package " + name + " is damaged: " + why);
+        return 0;
+    }
     ShowUpdateFailedNote();
     FailRun(DescribeFetchFailure("patch package " + name, url, name, 0, failure));
     return 0;

@@ -9,6 +9,7 @@
 #include "engine/fetch.h"
 #include "engine/globals.h"
 #include "engine/my_fun.h"
+#include "engine/signed_updates.h"
 #include "platform/files.h"
 
 namespace launcher {
@@ -180,17 +181,28 @@ int GetServerVersion() {
     first = LastBytes(first, 7);
     second = LastBytes(second, 5);
     CMyFun::m_nLatestVersion = AtoiLike(second);
+    if (!AcceptSignedManifest(first, CMyFun::m_nLatestVersion)) return 0;
 
     if (EqualIgnoringCase(g_strLauncherVersion, first)) return 1;
 
     const std::string launcherUrl = hosts.versionHost + kVersionPath + kReplacementLauncher;
     RemoveFile(kReplacementLauncher);
     DownloadFailure launcherFailure;
-    if (!FetchWithRetries(launcherUrl, kReplacementLauncher, 0, &launcherFailure)) {
-        if (!EngineStopped())
+    std::string why;
+    const CheckedFetch fetched =
+        FetchListedFile(launcherUrl, kReplacementLauncher, launcherFailure, why);
+    if (fetched != CheckedFetch::kFetched) {
+        if (fetched == CheckedFetch::kDamaged)
+            FailRun("the replacement launcher was refused: " + why);
+        else if (!EngineStopped())
             FailRun("the server announces launcher version " + first + " but " +
                     DescribeFetchFailure("the replacement launcher", launcherUrl,
                                          kReplacementLauncher, 0, launcherFailure));
+        return 0;
+    }
+    if (!HandOverManifest()) {
+        RemoveFile(kReplacementLauncher);
+        FailRun("the verified manifest could not be left for the updater");
         return 0;
     }
     g_fSelfUpdate = 2.0f;

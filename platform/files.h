@@ -17,6 +17,8 @@ public:
         // A private temporary: whatever stands at the name (a leftover file or
         // a planted link) is removed, then the file is created exclusively.
         kCreateFresh,
+        // kCreateFresh with the execute bits: 0755 less the umask.
+        kCreateFreshExecutable,
     };
     // No mode writes through a symbolic link: opening a link to write fails.
 
@@ -53,6 +55,24 @@ bool PathExists(const std::string& path);
 long long FileSize(const std::string& path);
 bool RemoveFile(const std::string& path);
 bool RenameFile(const std::string& from, const std::string& to);
+
+// Why a path could not be used, where a caller must tell a name the file
+// system refuses from something of this machine standing in the way.
+enum class PathProblem {
+    kNone,
+    kNameTooLong,    // a part longer than the file system allows
+    kSymbolicLink,   // a symbolic link where a directory is needed
+    kNotADirectory,  // something else where a directory is needed
+    kIsADirectory,   // a directory where a file is to go
+    kOther,          // anything else: permissions, a full disk ...
+};
+// RenameFile that says why it failed.
+PathProblem RenameFileOver(const std::string& from, const std::string& to);
+// Creates each directory of the relative path `directory` ('/'-separated),
+// shallow before deep, existing ones kept, walking from the current directory
+// without ever following a symbolic link. On failure `blocker` is the leading
+// part of `directory` at fault.
+PathProblem CreateDirectoriesBelowHere(const std::string& directory, std::string& blocker);
 // Creates one directory; an existing one is not an error.
 bool CreateDirectoryOnce(const std::string& path);
 // Makes a directory's entries (renames, creations) durable.

@@ -23,6 +23,8 @@ struct HttpSettings {
     unsigned lowSpeedSeconds = 15;
     // Largest body accepted; 0 means no limit.
     std::uint64_t maxBodyBytes = 0;
+    // TLS public key pin in curl's form ("sha256//BASE64;..."); empty: none.
+    std::string pinnedPublicKey;
 };
 
 class HttpRequest {

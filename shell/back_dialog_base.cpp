@@ -1,6 +1,6 @@
 #include "shell/back_dialog_base.h"
 
-#include <QBitmap>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -9,6 +9,8 @@
 #include <QWindow>
 
 #include "shell/fore_dialog_base.h"
+#include "shell/window_outline.h"
+#include "shell/window_system.h"
 
 namespace launcher {
 
@@ -74,8 +76,12 @@ bool CBackDialogBase::OnInitDialog() {
 void CBackDialogBase::RenderBackground() {
     if (m_pImage->isNull()) return;  // nothing to show, as with an undecodable picture
     setFixedSize(m_pImage->size());
-    // The outline also where no compositor blends: a window shape from alpha.
-    setMask(QBitmap::fromImage(m_pImage->createAlphaMask()));
+    if (ChooseOutline(WindowSystemIsCompositing(), CanShapeInput()) == Outline::kInputShape) {
+        clearMask();
+        SetInputShape(*this, AlphaRegion(*m_pImage, 1));
+    } else {
+        setMask(AlphaRegion(*m_pImage, kHalfAlpha));
+    }
     update();
 }
 
@@ -110,23 +116,33 @@ void CBackDialogBase::mousePressEvent(QMouseEvent* event) {
         return;
     }
     event->accept();
-    QWindow* window = windowHandle();
-    if (window && window->startSystemMove()) return;
-    m_bDragging = true;
-    m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
+    // No move yet: a system move started by a click that is released at once
+    // leaves the window manager in its move mode, swallowing the next keys.
+    m_bPressed = true;
+    m_pressPos = event->globalPosition().toPoint();
+    m_dragOffset = m_pressPos - frameGeometry().topLeft();
 }
 
 void CBackDialogBase::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint pointer = event->globalPosition().toPoint();
+    if (m_bPressed && (event->buttons() & Qt::LeftButton) &&
+        (pointer - m_pressPos).manhattanLength() >= QApplication::startDragDistance()) {
+        m_bPressed = false;
+        QWindow* window = windowHandle();
+        if (window && window->startSystemMove()) return;
+        m_bDragging = true;  // the window system refused: move it ourselves
+    }
     if (!m_bDragging) {
         QDialog::mouseMoveEvent(event);
         return;
     }
-    move(event->globalPosition().toPoint() - m_dragOffset);
+    move(pointer - m_dragOffset);
     event->accept();
 }
 
 void CBackDialogBase::mouseReleaseEvent(QMouseEvent* event) {
-    if (m_bDragging && event->button() == Qt::LeftButton) {
+    if (event->button() == Qt::LeftButton && (m_bPressed || m_bDragging)) {
+        m_bPressed = false;
         m_bDragging = false;
         event->accept();
         return;

@@ -54,6 +54,9 @@ private:
     CForeDialogBase* m_pForeDialog = nullptr;
     bool m_bCreated = false;
     bool m_bEnded = false;
+    // A left press waiting for the pointer to move far enough to be a drag.
+    bool m_bPressed = false;
+    QPoint m_pressPos;
     // Manual move where the window system refuses a system move.
     bool m_bDragging = false;
     QPoint m_dragOffset;

@@ -45,10 +45,15 @@ ApplyResult Decompress(UncompressFunction uncompress, const unsigned char* paylo
         problem = "no decompressor loaded";
         return ApplyResult::kLocalFailure;
     }
+    if (!FitsCompressedSize(uncompressedSize, compressedSize)) {
+        problem = ExceedsCompressedSize(uncompressedSize, compressedSize);
+        return ApplyResult::kDamagedPackage;
+    }
     output = TakeBlock(uncompressedSize);
     if (!output) {
+        // The size is the package's claim: one that cannot be met here never will be.
         problem = "no memory for " + std::to_string(uncompressedSize) + " bytes";
-        return ApplyResult::kLocalFailure;
+        return ApplyResult::kDamagedPackage;
     }
     unsigned long count = uncompressedSize;
     int rc = uncompress(output.get(), &count, payload, compressedSize);
@@ -64,13 +69,44 @@ ApplyResult Decompress(UncompressFunction uncompress, const unsigned char* paylo
     return ApplyResult::kApplied;
 }
 
+// A program delivered as a new file must be able to start.
+bool LooksLikeProgram(const unsigned char* data, std::size_t size) {
+    return (size >= 4 && data[0] == 0x7F && data[1] == 'E' && data[2] == 'L' && data[3] == 'F') ||
+           (size >= 2 && data[0] == '#' && data[1] == '!');
+}
+
+// A name the file system refuses is the package's fault; anything standing
+// in the way is this machine's. `path` names what is in the way.
+ApplyResult Judge(PathProblem why, const std::string& path, const std::string& action,
+                  std::string& problem) {
+    switch (why) {
+        case PathProblem::kNone: return ApplyResult::kApplied;
+        case PathProblem::kNameTooLong:
+            problem = "a part of " + path + " is longer than the file system allows";
+            return ApplyResult::kDamagedPackage;
+        case PathProblem::kSymbolicLink:
+            problem = path + " is a symbolic link; nothing is written through it";
+            break;
+        case PathProblem::kNotADirectory:
+            problem = path + " is in the way: not a directory";
+            break;
+        case PathProblem::kIsADirectory:
+            problem = path + " is in the way: a directory where the file goes";
+            break;
+        case PathProblem::kOther: problem = action; break;
+    }
+    return ApplyResult::kLocalFailure;
+}
+
 // Temporary file beside the target, then a rename: the old file or the new
-// one, never a part. Not synced here; see SyncInstallation.
+// one, never a part. Not synced here; see SyncInstallation. A link standing at
+// the target's name is replaced itself, never written through.
 ApplyResult WriteInPlace(const std::string& path, const unsigned char* data, std::size_t size,
                          std::string& problem) {
     const std::string temporary = TemporaryPathFor(path);
     File file;
-    if (!file.Open(temporary, File::Mode::kCreateFresh)) {
+    if (!file.Open(temporary, LooksLikeProgram(data, size) ? File::Mode::kCreateFreshExecutable
+                                                           : File::Mode::kCreateFresh)) {
         problem = "cannot create " + temporary;
         return ApplyResult::kLocalFailure;
     }
@@ -80,14 +116,11 @@ ApplyResult WriteInPlace(const std::string& path, const unsigned char* data, std
         problem = "cannot write " + temporary;
         return ApplyResult::kLocalFailure;
     }
-    // A replaced program must stay executable.
+    // A replaced file keeps its permissions.
     CopyFileMode(path, temporary);
-    if (!RenameFile(temporary, path)) {
-        RemoveFile(temporary);
-        problem = "cannot rename " + temporary + " to " + path;
-        return ApplyResult::kLocalFailure;
-    }
-    return ApplyResult::kApplied;
+    const PathProblem why = RenameFileOver(temporary, path);
+    if (why != PathProblem::kNone) RemoveFile(temporary);
+    return Judge(why, path, "cannot rename " + temporary + " to " + path, problem);
 }
 
 ApplyResult FromReadStatus(ReadStatus status) {
@@ -95,18 +128,20 @@ ApplyResult FromReadStatus(ReadStatus status) {
                                           : ApplyResult::kLocalFailure;
 }
 
-// Creates every '/'-terminated leading part of `path`, shallow before deep.
-// Parts made earlier in the same package are not asked for again. The results
-// are ignored: a part that cannot be made shows up when the file is created.
+// Creates every '/'-terminated leading part of `path`, shallow before deep,
+// never through a symbolic link. A directory made earlier in the same package
+// is not walked again.
 class DirectoryWalk {
 public:
-    void MakeParents(const std::string& path) {
-        for (std::size_t slash = path.find(kPathSeparator); slash != std::string::npos;
-             slash = path.find(kPathSeparator, slash + 1)) {
-            std::string prefix = path.substr(0, slash);
-            if (made_.count(prefix)) continue;
-            if (CreateDirectoryOnce(prefix)) made_.insert(std::move(prefix));
-        }
+    ApplyResult MakeParents(const std::string& path, std::string& problem) {
+        const std::size_t slash = path.rfind(kPathSeparator);
+        if (slash == std::string::npos) return ApplyResult::kApplied;
+        std::string directory = path.substr(0, slash);
+        if (made_.count(directory)) return ApplyResult::kApplied;
+        std::string blocker;
+        const PathProblem why = CreateDirectoriesBelowHere(directory, blocker);
+        if (why == PathProblem::kNone) made_.insert(std::move(directory));
+        return Judge(why, blocker, "cannot create the directory " + blocker, problem);
     }
 
 private:
@@ -174,7 +209,8 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
         },
         [&walk](PipelineEntry& e, std::string& failure) {
             try {
-                walk.MakeParents(e.path);
+                ApplyResult made = walk.MakeParents(e.path, failure);
+                if (made != ApplyResult::kApplied) return made;
                 return WriteInPlace(e.path, e.data.get(), e.size, failure);
             } catch (...) {
                 failure = "out of memory";
@@ -183,7 +219,8 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
         },
         [&walk](const std::string& path) {
             try {
-                walk.MakeParents(path);
+                std::string ignored;
+                walk.MakeParents(path, ignored);
             } catch (...) {
                 // Only directories for an entry that failed anyway.
             }
@@ -216,11 +253,16 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
             stop(ApplyResult::kDamagedPackage, at() + "name refused");
             break;
         }
-        // Both sizes together can pass 4 GiB: on a 32-bit system that is no memory.
+        if (!FitsCompressedSize(entry.uncompressedSize, entry.compressedSize)) {
+            stop(ApplyResult::kDamagedPackage,
+                 at() + ExceedsCompressedSize(entry.uncompressedSize, entry.compressedSize));
+            break;
+        }
+        // In 64 bits: a 32-bit size_t could wrap.
         const std::uint64_t wanted = std::uint64_t{entry.compressedSize} + entry.uncompressedSize;
         if (wanted > std::numeric_limits<std::size_t>::max()) {
-            stop(ApplyResult::kLocalFailure, at() + "no memory for " + std::to_string(wanted) +
-                                                 " bytes");
+            stop(ApplyResult::kDamagedPackage,
+                 at() + std::to_string(wanted) + " bytes cannot be held in memory");
             break;
         }
         const auto bytes = static_cast<std::size_t>(wanted);

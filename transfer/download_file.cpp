@@ -1,5 +1,6 @@
 #include "transfer/download_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -101,11 +102,20 @@ int DownloadFile(const std::string& url, const std::string& localPath,
 
     int status = 0;
     if (!request->QueryStatusCode(status) || status != 200) return 0;
-    const std::uint32_t announced = request->QueryContentLength();
+    std::uint32_t announced = request->QueryContentLength();
     if (announced == 0) return 0;
     if (context.http.maxBodyBytes > 0 && announced > context.http.maxBodyBytes) {
         why.kind = DownloadFailure::Kind::kTooLarge;
         return 0;
+    }
+    IFileCheck* check = context.check;
+    if (check) {
+        // Never more than the signed size: a longer answer is cut here and
+        // its hash decides.
+        if (announced > check->Size()) announced = static_cast<std::uint32_t>(check->Size());
+        check->Begin();
+        if (present <= announced && !FeedFilePrefix(localPath, present, *check))
+            return localFailure(errno);
     }
 
     send(kIdProgressFile, kPbmSetRange32, 0, announced);
@@ -119,6 +129,11 @@ int DownloadFile(const std::string& url, const std::string& localPath,
         if (context.stop && context.stop->IsStopped()) break;
         std::size_t delivered = 0;
         if (!request->Read(block.data(), block.size(), delivered) || delivered == 0) break;
+        if (check) {
+            delivered =
+                static_cast<std::size_t>(std::min<std::uint64_t>(delivered, announced - present));
+            check->Update(block.data(), delivered);
+        }
         errno = 0;
         if (!writer.Append(block.data(), delivered)) {
             writeError = errno;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/http.h"
+#include "transfer/file_check.h"
 #include "transfer/window_messages.h"
 
 namespace launcher {
@@ -22,6 +23,8 @@ struct DownloadContext {
     std::function<int(std::uint32_t present, std::uint32_t announced)> totalBarPosition;
     HttpSettings http;
     std::shared_ptr<StopFlag> stop;
+    // When set: the file's size and hash from a signed manifest (may be null).
+    IFileCheck* check = nullptr;
 };
 
 // Step of the total bar and its position for patch numbers latest N, start B,

@@ -49,7 +49,8 @@ bool EntryPipeline::Admit(std::size_t bytes) {
     room_.wait(lock, [&] {
         if (brokenAt_ != kNone) return true;
         if (slots_.size() >= entryLimit_) return false;
-        return slots_.empty() || held_ + bytes <= byteLimit_;
+        // Without a sum that could wrap on a 32-bit size_t.
+        return slots_.empty() || (held_ <= byteLimit_ && bytes <= byteLimit_ - held_);
     });
     if (brokenAt_ != kNone) return false;
     held_ += bytes;

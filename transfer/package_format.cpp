@@ -74,6 +74,20 @@ std::string CheckStorableName(std::string_view name) {
     return {};
 }
 
+namespace {
+constexpr std::uint64_t kMostInflation = 1032;
+constexpr std::uint64_t kStreamOverhead = 64;
+}  // namespace
+
+bool FitsCompressedSize(std::uint32_t uncompressedSize, std::uint32_t compressedSize) {
+    return uncompressedSize <= kMostInflation * compressedSize + kStreamOverhead;
+}
+
+std::string ExceedsCompressedSize(std::uint32_t uncompressedSize, std::uint32_t compressedSize) {
+    return "uncompressed size " + std::to_string(uncompressedSize) + " is more than " +
+           std::to_string(compressedSize) + " compressed bytes can hold";
+}
+
 bool IsSafeEntryName(std::string_view name) { return UnsafeReason(name) == nullptr; }
 
 std::string ToLocalPath(std::string_view name) {

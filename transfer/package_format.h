@@ -42,6 +42,13 @@ std::string EncodeEntryHeader(std::string_view name, std::uint32_t uncompressedS
 // can. Checks both the format's limits and the launcher's refusals.
 std::string CheckStorableName(std::string_view name);
 
+// Whether `compressedSize` bytes can inflate to `uncompressedSize`: a zlib
+// stream grows at most 1032-fold, plus its header and trailer. A larger claim
+// is a damaged package, refused before anything is allocated for it.
+bool FitsCompressedSize(std::uint32_t uncompressedSize, std::uint32_t compressedSize);
+// The problem text for a size that does not fit.
+std::string ExceedsCompressedSize(std::uint32_t uncompressedSize, std::uint32_t compressedSize);
+
 // --- Names -------------------------------------------------------------------
 
 // The launcher writes only below its current directory: it refuses empty names,

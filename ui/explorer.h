@@ -8,6 +8,9 @@
 
 namespace launcher::ui {
 
+// The title of the page shown when the news page cannot be loaded.
+extern const char* const kNewsErrorTitle;
+
 class CExplorer1 : public QWidget {
     Q_OBJECT
 public:
@@ -18,12 +21,16 @@ public:
     QString Url() const { return m_url; }
     // The widget that shows the page.
     QWidget* View() const { return m_view; }
+    QString PageTitle() const;
 
     // A web engine needs its sandbox off when the program runs as root; call
     // before the application object is made.
     static void PrepareProcess();
 
 private:
+    // Our own page instead of an error: what happened, and a retry link.
+    void ShowLoadFailure();
+
     QWidget* m_view = nullptr;
     QString m_url;
 };

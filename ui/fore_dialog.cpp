@@ -15,6 +15,7 @@
 #include "engine/launcher_version.h"
 #include "engine/my_fun.h"
 #include "engine/startup.h"
+#include "engine/update_verifier.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/single_instance.h"
@@ -215,6 +216,7 @@ bool CForeDialog::OnInitDialog() {
     environment.messageBoxes = m_run->messageBoxes.get();
     environment.stop = m_stop;
     environment.applicationName = QCoreApplication::applicationName().toStdString();
+    environment.verifier = BuiltInUpdateVerifier();
     CMyFun::m_pEnvironment = &environment;
 
     LoadDecompressor();
@@ -382,7 +384,10 @@ void CForeDialog::OnStartGame() {
 }
 
 void CForeDialog::OnSettings() {
-    CGameSet dialog;
+    // Owned by the launcher's window: no minimise of its own (a minimised
+    // modal dialog would leave the launcher blocked with nothing on screen),
+    // no taskbar entry, always above the launcher.
+    CGameSet dialog(window());
     dialog.exec();
 }
 

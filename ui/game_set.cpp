@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 
@@ -12,6 +13,28 @@ namespace launcher {
 
 int g_bFullScreen = 0;
 std::string g_strResolution = "1024X768";
+
+namespace {
+
+// A drop-down list without an edit field: the player chooses with the mouse
+// or the arrow keys. Typed characters are dropped instead of searched for, so
+// nothing typed ever becomes a choice.
+class ResolutionList : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const QString text = event->text();
+        if (!text.isEmpty() && text.at(0).isPrint() && !text.at(0).isSpace()) {
+            event->accept();
+            return;
+        }
+        QComboBox::keyPressEvent(event);
+    }
+};
+
+}  // namespace
 
 CGameSet::CGameSet(QWidget* parent) : QDialog(parent) {
     ui::InitLauncherResources();
@@ -48,10 +71,7 @@ CGameSet::CGameSet(QWidget* parent) : QDialog(parent) {
                 widget = new QLabel(text, this);
                 break;
             case ui::ControlKind::kComboBox: {
-                auto* combo = new QComboBox(this);
-                // An edit field the dialog never reads.
-                combo->setEditable(true);
-                combo->setInsertPolicy(QComboBox::NoInsert);
+                auto* combo = new ResolutionList(this);
                 combo->setMaxVisibleItems(static_cast<int>(kResolutions.size()));
                 (control.id == kIdFullScreen ? m_comboFullScreen : m_comboWindowed) = combo;
                 // The template's height is the open list's; closed, the box
@@ -102,9 +122,8 @@ bool CGameSet::OnInitDialog() {
         combo->model()->sort(0);
         combo->setCurrentIndex(-1);
     }
-    m_comboWindowed->setCurrentIndex(0);
     // The full-screen box shows nothing, whatever was chosen before.
-    m_comboFullScreen->setEditText(QString());
+    m_comboWindowed->setCurrentIndex(0);
     return true;
 }
 

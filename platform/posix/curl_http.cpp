@@ -108,6 +108,31 @@ std::optional<std::uint64_t> UnsatisfiedRangeTotal(std::string_view s) {
     return ParseNumber(s.substr(slash + 1));
 }
 
+// Scheme, host and port of `location` read against `base` (a relative
+// location keeps the base's origin); empty when it does not parse.
+std::string OriginOf(const std::string& base, const std::string& location) {
+    CURLU* url = curl_url();
+    if (!url) return {};
+    std::string origin;
+    if (curl_url_set(url, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
+        curl_url_set(url, CURLUPART_URL, location.c_str(), 0) == CURLUE_OK) {
+        char* scheme = nullptr;
+        char* host = nullptr;
+        char* port = nullptr;
+        if (curl_url_get(url, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+            curl_url_get(url, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+            curl_url_get(url, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+            origin = std::string(scheme) + "://" + host + ":" + port;
+            for (char& c : origin) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        }
+        curl_free(scheme);
+        curl_free(host);
+        curl_free(port);
+    }
+    curl_url_cleanup(url);
+    return origin;
+}
+
 // The multi and easy handle of one transfer, released in the order curl wants.
 class Transfer {
 public:
@@ -177,6 +202,8 @@ private:
     std::optional<std::uint64_t> contentLength_;
     std::optional<std::string> contentRange_;
     bool hasLocation_ = false;
+    // A redirect elsewhere than the requested origin ends the request.
+    bool foreignRedirect_ = false;
     bool headComplete_ = false;
 
     // What the caller sees: a plain GET of the whole resource.
@@ -225,7 +252,7 @@ bool CurlRequest::Send(std::uint32_t offset, bool askRange) {
     status_ = 0;
     contentLength_.reset();
     contentRange_.reset();
-    hasLocation_ = headComplete_ = false;
+    hasLocation_ = headComplete_ = foreignRedirect_ = false;
     mappedStatus_ = 0;
     length_ = 0;
     rangeOk_ = noBody_ = consumed_ = false;
@@ -248,7 +275,11 @@ bool CurlRequest::Send(std::uint32_t offset, bool askRange) {
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // Never from https down to http (the origin check below also holds it).
+    const bool secure = url_.rfind("https://", 0) == 0;
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
+    if (!settings_.pinnedPublicKey.empty())
+        curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, settings_.pinnedPublicKey.c_str());
     // The worker thread must not be hit by SIGALRM from the resolver.
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     // A proxy tunnel's own "200 Connection established" is not our response.
@@ -326,7 +357,7 @@ std::size_t CurlRequest::OnHeader(char* data, std::size_t size, std::size_t coun
     std::size_t bytes = size * count;
     ++self->activity_;
     if (!self->headComplete_) self->HeaderLine(std::string_view(data, bytes));
-    return bytes;
+    return self->foreignRedirect_ ? 0 : bytes;
 }
 
 void CurlRequest::HeaderLine(std::string_view line) {
@@ -362,6 +393,9 @@ void CurlRequest::HeaderLine(std::string_view line) {
         contentRange_ = std::string(value);
     } else if (IEquals(name, "location")) {
         hasLocation_ = !value.empty();
+        if (hasLocation_ && status_ / 100 == 3 &&
+            OriginOf(url_, std::string(value)) != OriginOf(url_, url_))
+            foreignRedirect_ = true;
     }
 }
 

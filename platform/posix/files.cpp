@@ -26,17 +26,22 @@ File& File::operator=(File&& other) noexcept {
 bool File::Open(const std::string& path, Mode mode) {
     Close();
     int flags = O_CLOEXEC;
+    mode_t permissions = 0644;
     switch (mode) {
         case Mode::kRead: flags |= O_RDONLY; break;
         case Mode::kWriteExisting: flags |= O_WRONLY | O_APPEND | O_NOFOLLOW; break;
         case Mode::kCreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW; break;
+        case Mode::kCreateFreshExecutable:
+            // The kernel takes the umask off, as for any program the user makes.
+            permissions = 0755;
+            [[fallthrough]];
         case Mode::kCreateFresh:
             flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
             if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
             break;
     }
     do {
-        fd_ = ::open(path.c_str(), flags, 0644);
+        fd_ = ::open(path.c_str(), flags, permissions);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) return false;
     // Only regular files count: a directory of that name is not a file we can use.
@@ -122,6 +127,63 @@ bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool RenameFile(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+namespace {
+
+PathProblem ProblemOf(int error) {
+    switch (error) {
+        case ENAMETOOLONG: return PathProblem::kNameTooLong;
+        case ELOOP: return PathProblem::kSymbolicLink;
+        case ENOTDIR: return PathProblem::kNotADirectory;
+        case EISDIR: return PathProblem::kIsADirectory;
+        default: return PathProblem::kOther;
+    }
+}
+
+// Makes `part` inside the open directory `parent` (an existing one is kept)
+// and opens it without following a link.
+PathProblem EnterDirectory(int parent, const char* part, int& opened) {
+    const int made = ::mkdirat(parent, part, 0755);
+    const int madeError = errno;
+    opened = ::openat(parent, part, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (opened >= 0) return PathProblem::kNone;
+    if (made != 0 && madeError != EEXIST) return ProblemOf(madeError);
+    // Both a link and a file answer ENOTDIR here; tell them apart.
+    struct stat st {};
+    if (::fstatat(parent, part, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        return S_ISLNK(st.st_mode) ? PathProblem::kSymbolicLink : PathProblem::kNotADirectory;
+    }
+    return ProblemOf(errno);
+}
+
+}  // namespace
+
+PathProblem RenameFileOver(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0 ? PathProblem::kNone : ProblemOf(errno);
+}
+
+PathProblem CreateDirectoriesBelowHere(const std::string& directory, std::string& blocker) {
+    // The walk starts at the current directory itself: no descriptor of its own.
+    int current = AT_FDCWD;
+    PathProblem problem = PathProblem::kNone;
+    for (std::size_t start = 0; problem == PathProblem::kNone && start < directory.size();) {
+        std::size_t end = directory.find('/', start);
+        if (end == std::string::npos) end = directory.size();
+        const std::string part = directory.substr(start, end - start);
+        start = end + 1;
+        if (part.empty()) continue;
+        int next = -1;
+        problem = EnterDirectory(current, part.c_str(), next);
+        if (problem != PathProblem::kNone) {
+            blocker = directory.substr(0, end);
+        } else {
+            if (current != AT_FDCWD) ::close(current);
+            current = next;
+        }
+    }
+    if (current != AT_FDCWD) ::close(current);
+    return problem;
 }
 
 bool CreateDirectoryOnce(const std::string& path) {

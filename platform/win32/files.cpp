@@ -123,6 +123,8 @@ bool File::Open(const std::string& path, Mode mode) {
             disposition = CREATE_ALWAYS;
             break;
         case Mode::kCreateFresh:
+        // Programs are known by their name on Windows: nothing to mark.
+        case Mode::kCreateFreshExecutable:
             // DeleteFileW removes a link itself, never what it points at.
             if (!::DeleteFileW(wide.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
                 return FailedAt(wide);
@@ -251,17 +253,66 @@ bool RemoveFile(const std::string& path) {
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
+    return RenameFileOver(from, to) == PathProblem::kNone;
+}
+
+PathProblem RenameFileOver(const std::string& from, const std::string& to) {
     const std::wstring source = WidePath(from);
+    const std::wstring target = WidePath(to);
     // The file's bytes reach the disk before its name takes the place of the
     // old one: without a file-system-wide sync, this is what keeps a crash from
     // leaving a new name over missing data.
     HANDLE handle = ::CreateFileW(source.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
+    if (handle == INVALID_HANDLE_VALUE) return PathProblem::kOther;
     const bool flushed = IsPlainFile(handle) && ::FlushFileBuffers(handle);
     ::CloseHandle(handle);
-    return flushed && ::MoveFileExW(source.c_str(), WidePath(to).c_str(),
-                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (!flushed) return PathProblem::kOther;
+    if (::MoveFileExW(source.c_str(), target.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return PathProblem::kNone;
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILENAME_EXCED_RANGE) return PathProblem::kNameTooLong;
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return PathProblem::kIsADirectory;
+    }
+    Failed(error);
+    return PathProblem::kOther;
+}
+
+PathProblem CreateDirectoriesBelowHere(const std::string& directory, std::string& blocker) {
+    // Part by part from the current directory; an existing part must be a
+    // directory itself, not a link or junction to one.
+    for (std::size_t start = 0; start < directory.size();) {
+        std::size_t end = directory.find('/', start);
+        if (end == std::string::npos) end = directory.size();
+        const bool empty = end == start;
+        start = end + 1;
+        if (empty) continue;
+        const std::string prefix = directory.substr(0, end);
+        const std::wstring wide = WidePath(prefix);
+        PathProblem problem = PathProblem::kNone;
+        if (!::CreateDirectoryW(wide.c_str(), nullptr)) {
+            const DWORD error = ::GetLastError();
+            const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+            if (error == ERROR_FILENAME_EXCED_RANGE) {
+                problem = PathProblem::kNameTooLong;
+            } else if (attributes == INVALID_FILE_ATTRIBUTES) {
+                problem = PathProblem::kOther;
+            } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                problem = PathProblem::kSymbolicLink;
+            } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                problem = PathProblem::kNotADirectory;
+            }
+        }
+        if (problem != PathProblem::kNone) {
+            blocker = prefix;
+            return problem;
+        }
+    }
+    return PathProblem::kNone;
 }
 
 bool CreateDirectoryOnce(const std::string& path) {

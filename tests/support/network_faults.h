@@ -276,6 +276,18 @@ inline Installer RedirectToMirror() {
     };
 }
 
+// The same server under another name: another origin.
+inline Installer RedirectToAnotherOrigin() {
+    return [](TestHttpServer& server, const std::string& path, RemotePtr remote) {
+        const std::string elsewhere = "http://localhost:" + std::to_string(server.Port());
+        server.Handle(path, [path, elsewhere](const HttpRequestRecord&, RawConnection& connection) {
+            connection.Send(Head("302 Found", "Location: " + elsewhere + kMirror + path +
+                                                  "\r\nContent-Length: 0\r\n"));
+        });
+        Honest()(server, kMirror + path, remote);
+    };
+}
+
 inline Installer RedirectLoop() {
     return [](TestHttpServer& server, const std::string& path, RemotePtr) {
         server.Handle(path, [path](const HttpRequestRecord&, RawConnection& connection) {
@@ -383,6 +395,8 @@ inline std::vector<Row> Rows() {
          Absent()},
         {"RedirectFollowed", kPackage, Prefix(part), RedirectToMirror(), kShort, 1, Prefix(n),
          kUpToDate, Absent()},
+        {"RedirectToAnotherOrigin", kPackage, Absent(), RedirectToAnotherOrigin(), kShort, 0,
+         Absent(), kDownloadFailed, Absent()},
         {"RedirectLoop", kPackage, Absent(), RedirectLoop(), kShort, 0, Absent(), kDownloadFailed,
          Absent()},
     };

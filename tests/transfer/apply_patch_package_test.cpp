@@ -1,17 +1,21 @@
 // The applier against real packages in a temporary directory, decompressed by
 // the real decompressor library.
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <tuple>
 
 #include "platform/library.h"
 #include "tests/support/fakes.h"
 #include "tests/support/package_bytes.h"
+#include "tests/support/test_http_server.h"
 #include "transfer/apply_patch_package.h"
 #include "transfer/decompressor.h"
+#include "transfer/download_file.h"
 #include "transfer/package_format.h"
 
 namespace launcher {
@@ -80,6 +84,7 @@ struct PackageCase {
     std::string package;
     ApplyResult result;
     Tree tree;  // the whole installation afterwards
+    std::string problem = {};  // a part of the problem text
 };
 
 const std::string kOld = "old content";
@@ -111,8 +116,14 @@ TEST_F(ApplyPatchPackageTest, Table) {
         {"empty name", Count(1) + Entry("", c), ApplyResult::kDamagedPackage, {}},
         {"trailing bytes ignored", Count(1) + Entry("t", c) + "garbage after the last entry",
          ApplyResult::kApplied, {{"t", c}}},
-        {"uncompressedSize larger than the data", Count(1) + Entry("big", c, 1 << 20),
+        {"uncompressedSize larger than the data", Count(1) + Entry("big", c, 4096),
          ApplyResult::kApplied, {{"big", c}}},
+        {"uncompressedSize no payload of that size can reach", Count(1) + Entry("big", c, 1 << 20),
+         ApplyResult::kDamagedPackage, {}, "more than"},
+        {"file name longer than the file system allows", Count(1) + Entry(std::string(300, 'n'), c),
+         ApplyResult::kDamagedPackage, {}, "longer than the file system allows"},
+        {"a file where a directory is needed", Count(2) + Entry("f", c) + Entry("f\\x", c),
+         ApplyResult::kLocalFailure, {{"f", c}}, "f is in the way"},
         {"uncompressedSize smaller than the data", Count(1) + Entry("small", a, 10),
          ApplyResult::kDamagedPackage, {}},
         {"nameLength 0", Count(1) + Field(0) + Field(4) + Field(4) + "abcd",
@@ -146,6 +157,7 @@ TEST_F(ApplyPatchPackageTest, Table) {
         fs::current_path("install");
         std::string problem;
         EXPECT_EQ(Apply(item.package, &problem), item.result) << problem;
+        EXPECT_NE(problem.find(item.problem), std::string::npos) << problem;
         EXPECT_EQ(Installation(), item.tree);
         EXPECT_EQ(BesideInstallation(), (std::vector<std::string>{"install", "package.dat"}));
         File file;
@@ -169,6 +181,40 @@ TEST_F(ApplyPatchPackageTest, RefusedNames) {
         EXPECT_EQ(Installation(), (Tree{{"first", "1"}}));
         EXPECT_EQ(BesideInstallation(), (std::vector<std::string>{"install", "package.dat"}));
         fs::remove("first");
+    }
+}
+
+// Links planted in the installation point outside it: nothing there changes,
+// whether the step fails or replaces the link itself.
+TEST_F(ApplyPatchPackageTest, PlantedLinksLeadNowhere) {
+    test::TestHttpServer server;
+    server.ServeFile("/00006.DAT", "downloaded");
+    DownloadContext context;
+    context.totalBarPosition = [](std::uint32_t, std::uint32_t) { return 0; };
+    std::string problem;
+    auto apply = [&](const std::string& name) {
+        return Apply(Count(2) + Entry("first", "1") + Entry(name, "new"), &problem) ==
+               ApplyResult::kApplied;
+    };
+    const std::vector<std::tuple<std::string, std::function<bool()>, bool, std::string>> cases = {
+        {"data", [&] { return apply("data\\victim"); }, false, "data is a symbolic link"},
+        {kTemporaryFileName, [&] { return apply("x"); }, true, ""},
+        {"x", [&] { return apply("x"); }, true, ""},
+        {"PRESENTVERSION.DAT.part",
+         [] { return ReplaceFileAtomically("PRESENTVERSION.DAT", "00007", 5); }, true, ""},
+        {"00006.DAT", [&] { return DownloadFile(server.Origin() + "/00006.DAT", "00006.DAT",
+                                                context) == 1; }, false, ""},
+    };
+    for (const auto& [link, step, succeeds, expected] : cases) {
+        SCOPED_TRACE(link);
+        fs::create_directory("../outside");
+        WriteFile("../outside/victim", kOld);
+        fs::create_symlink(link == "data" ? "../outside" : "../outside/victim", link);
+        EXPECT_EQ(step(), succeeds) << problem;
+        EXPECT_NE(problem.find(expected), std::string::npos) << problem;
+        EXPECT_EQ(ReadFile("../outside/victim"), kOld);
+        EXPECT_EQ(std::distance(fs::directory_iterator("../outside"), {}), 1);
+        for (const auto& planted : fs::directory_iterator(".")) fs::remove_all(planted.path());
     }
 }
 
@@ -223,19 +269,32 @@ TEST_F(ApplyPatchPackageTest, OlderFileSurvivesFailures) {
     // file goes away again.
     fs::remove_all("dir");
     fs::create_directories("dir/keep.dat/inside");
-    EXPECT_EQ(Apply(Count(1) + Entry("dir\\keep.dat", fresh)), ApplyResult::kLocalFailure);
+    std::string problem;
+    EXPECT_EQ(Apply(Count(1) + Entry("dir\\keep.dat", fresh), &problem),
+              ApplyResult::kLocalFailure);
+    EXPECT_NE(problem.find("dir/keep.dat is in the way"), std::string::npos) << problem;
     EXPECT_EQ(Installation(), (Tree{{"dir/", ""}, {"dir/keep.dat/", ""},
                                     {"dir/keep.dat/inside/", ""}}));
 }
 
-TEST_F(ApplyPatchPackageTest, ReplacedFileKeepsItsMode) {
+// A replaced file keeps its mode; a new program can be started.
+TEST_F(ApplyPatchPackageTest, FileModes) {
     WriteFile("game", "old");
-    const auto executable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                            fs::perms::others_read | fs::perms::others_exec;
-    fs::permissions("game", executable);
-    EXPECT_EQ(Apply(Count(2) + Entry("game", "new") + Entry("data", "d")), ApplyResult::kApplied);
-    EXPECT_EQ(fs::status("game").permissions(), executable);
-    EXPECT_EQ(ReadFile("game"), "new");
+#ifndef _WIN32  // no permission bits there; see tests/wine_excluded.filter
+    ASSERT_EQ(::chmod("game", 0755), 0);
+    const mode_t previous = ::umask(027);
+    EXPECT_EQ(Apply(Count(4) + Entry("game", "#!new") + Entry("data", "d") +
+                    Entry("run.sh", "#!/bin/sh\n") + Entry("tool", "\x7f" "ELF\2\1\1")),
+              ApplyResult::kApplied);
+    ::umask(previous);
+    for (const auto& [name, mode] : std::map<std::string, mode_t>{
+             {"game", 0755}, {"data", 0640}, {"run.sh", 0750}, {"tool", 0750}}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(name.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode) << name;
+    }
+    EXPECT_EQ(ReadFile("game"), "#!new");
+#endif
 }
 
 TEST_F(ApplyPatchPackageTest, MissingDecompressorFailsCleanly) {

@@ -153,11 +153,13 @@ TEST_F(ApplyQueueTest, PastTheQueueLimits) {
     const int empties = 4500;
     for (int i = 0; i < empties; ++i) entries += Entry("e\\" + std::to_string(i), "");
     for (int i = 0; i < 8; ++i) {
-        entries += Entry("roomy\\" + std::to_string(i), "small", std::int64_t{20} << 20);
+        // Little, but not so little that no zlib stream could fill the room.
+        entries += Entry("roomy\\" + std::to_string(i), PatternBytes(21000, i),
+                         std::int64_t{20} << 20);
     }
     ASSERT_EQ(Apply(empties + 8, entries), ApplyResult::kApplied);
     EXPECT_EQ(FilesBelow("e"), static_cast<std::size_t>(empties));
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(ReadFile("roomy/" + std::to_string(i)), "small");
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(ReadFile("roomy/" + std::to_string(i)).size(), 21000u);
 }
 
 // An entry above the queue's byte limit between small ones: written before the

@@ -36,6 +36,13 @@ Action Ok() {
 Action Cancel() {
     return [](CGameSet& d) { static_cast<QPushButton*>(d.GetDlgItem(2))->click(); };
 }
+// Typed characters and Enter, as into an edit field.
+Action TypeFullScreen(const char* text) {
+    return [text](CGameSet& d) {
+        QTest::keyClicks(d.FullScreenCombo(), text);
+        QTest::keyClick(d.FullScreenCombo(), Qt::Key_Return);
+    };
+}
 Action Escape() {
     return [](CGameSet& d) { QTest::keyClick(&d, Qt::Key_Escape); };
 }
@@ -89,6 +96,11 @@ TEST(GameSet, ResultingParameters) {
          "1152X864",
          "/100/0/2/1152/864\n"},
         {"Escape is Cancel", {{Windowed(7), Escape()}}, 0, "1024X768", "/100/0/2/1024/768\n"},
+        {"typed text is not read, Enter is OK",
+         {{TypeFullScreen("1440X900")}},
+         0,
+         "1024X768",
+         "/100/0/2/1024/768\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.how);

@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -26,6 +27,7 @@
 #include "tests/support/fakes.h"
 #include "tests/support/test_http_server.h"
 #include "ui/back_dialog.h"
+#include "ui/explorer.h"
 #include "ui/game_set.h"
 #include "ui/owner_adapter.h"
 #include "ui/worker_thread.h"
@@ -139,6 +141,20 @@ TEST_F(LauncherWindowTest, StartIsRefusedWhileTheGateIsClosed) {
     EXPECT_FALSE(Exists("params"));
 }
 
+TEST_F(LauncherWindowTest, SettingsDialogIsOwnedByTheLauncherWindow) {
+    CForeDialog dialog(nullptr, settings_);  // not initialised: no worker
+    dialog.show();
+    QWindow* owner = nullptr;
+    QTimer::singleShot(0, [&] {
+        QWidget* settings = QApplication::activeModalWidget();
+        ASSERT_NE(settings, nullptr);
+        owner = settings->windowHandle()->transientParent();
+        settings->close();
+    });
+    Button(&dialog, kIdSettings)->click();
+    EXPECT_EQ(owner, dialog.windowHandle());
+}
+
 TEST_F(LauncherWindowTest, UpToDateClientStartsTheGameAfterTheWindowsClosed) {
     WriteStandIn();
     Client(7, 7);
@@ -152,6 +168,9 @@ TEST_F(LauncherWindowTest, UpToDateClientStartsTheGameAfterTheWindowsClosed) {
     CForeDialog* dialog = back.MainDialog();
     ASSERT_TRUE(dialog->WorkerStarted());
     EXPECT_EQ(dialog->NewsUrl().toStdString(), server_.Origin() + kNewsPath);
+    // The server has no news page: our own page says so, not the engine's.
+    auto* news = static_cast<ui::CExplorer1*>(dialog->GetDlgItem(kIdBrowser));
+    EXPECT_TRUE(WaitFor([&] { return news->PageTitle() == ui::kNewsErrorTitle; }));
 
     ASSERT_TRUE(WaitFor([&] { return dialog->WorkerFinished(); }));
     EXPECT_TRUE(Button(dialog, kIdStart)->isVisible());

@@ -11,6 +11,7 @@
 
 #include "shell/back_dialog_base.h"
 #include "shell/fore_dialog_base.h"
+#include "shell/window_outline.h"
 #include "ui/bitmap_button.h"
 #include "ui/resources.h"
 
@@ -64,12 +65,36 @@ TEST(Shell, WindowTakesThePictureAndTheLayerCoversIt) {
     EXPECT_TRUE(back.mask().contains(QPoint(600, 300)));
 }
 
+TEST(Shell, SoftOutlineOnlyWhereACompositorBlends) {
+    const struct {
+        bool compositing;
+        bool canShapeInput;
+        Outline outline;
+    } rows[] = {
+        {true, true, Outline::kInputShape},
+        {true, false, Outline::kWindowMask},
+        {false, true, Outline::kWindowMask},
+        {false, false, Outline::kWindowMask},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(ChooseOutline(row.compositing, row.canShapeInput), row.outline);
+    // A faint edge pixel takes input under a compositor but is cut by the mask.
+    QImage edge(3, 1, QImage::Format_ARGB32);
+    for (int x : {0, 1, 2}) edge.setPixel(x, 0, qRgba(0, 0, 0, x * 100));
+    EXPECT_EQ(AlphaRegion(edge, 1), QRegion(1, 0, 2, 1));
+    EXPECT_EQ(AlphaRegion(edge, kHalfAlpha), QRegion(2, 0, 1, 1));
+}
+
 TEST(Shell, PressOnTheKeyColourMovesTheWindowAndAButtonKeepsItsPress) {
     TestBackDialog back;
     back.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&back));
     TestForeDialog* fore = back.fore;
     const QPoint start = back.pos();
+
+    // A wobble shorter than the drag distance is a click: no move starts.
+    Drag(&back, QPoint(300, 400), QPoint(2, 1));
+    EXPECT_EQ(back.pos(), start);
 
     // Nothing of the layer there: the background takes the press and moves.
     Drag(&back, QPoint(300, 400), QPoint(40, 25));

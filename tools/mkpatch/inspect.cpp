@@ -80,6 +80,12 @@ int Verify(const std::string& package, std::ostream& out, std::ostream& err) {
         err << "mkpatch: " << package << ": byte " << at << ": " << what << "\n";
         return kFailed;
     };
+    // What the launcher applies all the same: said, but not a failure.
+    int warnings = 0;
+    auto warning = [&](std::uint64_t at, const std::string& what) {
+        err << "mkpatch: " << package << ": warning: byte " << at << ": " << what << "\n";
+        ++warnings;
+    };
     std::uint64_t unpacked = 0;
     std::uint64_t largest = 0;
     PackageEntry entry;
@@ -93,6 +99,13 @@ int Verify(const std::string& package, std::ostream& out, std::ostream& err) {
             return problem(entry.offset, Describe(index, entry) + ": " + reason);
         }
         const std::uint64_t payloadAt = reader.Offset();
+        if (!FitsCompressedSize(entry.uncompressedSize, entry.compressedSize)) {
+            return problem(entry.offset,
+                           Describe(index, entry) + ": " +
+                               ExceedsCompressedSize(entry.uncompressedSize,
+                                                     entry.compressedSize) +
+                               "; the launcher refuses the package");
+        }
         std::unique_ptr<Bytef[]> payload(new (std::nothrow) Bytef[entry.compressedSize]);
         std::unique_ptr<Bytef[]> output(new (std::nothrow) Bytef[entry.uncompressedSize]);
         if (!payload || !output) {
@@ -110,19 +123,21 @@ int Verify(const std::string& package, std::ostream& out, std::ostream& err) {
                                           zError(rc) + ")");
         }
         if (produced != entry.uncompressedSize) {
-            return problem(payloadAt, Describe(index, entry) + ": declares " +
-                                          std::to_string(entry.uncompressedSize) +
-                                          " bytes but holds " + std::to_string(produced));
+            warning(payloadAt, Describe(index, entry) + ": declares " +
+                                   std::to_string(entry.uncompressedSize) + " bytes but holds " +
+                                   std::to_string(produced) + " (the launcher writes those)");
         }
         unpacked += produced;
         largest = std::max<std::uint64_t>(largest,
                                           std::uint64_t{entry.compressedSize} + produced);
     }
     if (reader.Left() > 0) {
-        return problem(reader.Offset(), std::to_string(reader.Left()) +
-                                            " bytes after the last entry (wrong entry count?)");
+        warning(reader.Offset(), std::to_string(reader.Left()) +
+                                     " bytes after the last entry (wrong entry count?); the "
+                                     "launcher ignores them");
     }
-    out << package << ": sound, " << count << " entries, " << unpacked
+    out << package << ": " << (warnings ? "applicable, with warnings" : "sound") << ", " << count
+        << " entries, " << unpacked
         << " bytes of files; the largest entry needs " << largest
         << " bytes of memory while it is applied\n";
     return kOk;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <ostream>
+#include <stdexcept>
 
 namespace launcher::mkpatch {
 
@@ -23,10 +24,22 @@ constexpr const char* kUsage =
       Prints every entry: offset, uncompressed and compressed size, name.
   mkpatch verify PKG
       Decompresses every entry in memory; prints the first problem with its byte
-      offset. Exit status 0 only for a sound package.
+      offset. What the launcher applies all the same (bytes after the last entry,
+      a declared size larger than the data) is a warning. Exit status 0 for a
+      package the launcher applies.
   mkpatch serverlist --launcher VERSION --latest N [-o SERVERVER.INI]
+                     [--sign NAME.key --packages DIR [--serial N] [--valid-days D]]
       Writes a version list that the launcher reads as launcher VERSION (at most
       7 bytes) and latest patch N (1..99999); to standard output without -o.
+      With --sign, also signs it as 'mkpatch sign' does.
+  mkpatch keygen NAME
+      Writes an Ed25519 key pair: NAME.key (secret, mode 0600) and NAME.pub
+      (the public key a launcher build carries).
+  mkpatch sign --key NAME.key --packages DIR [--serial N] [--valid-days D] LIST
+      Writes SERVERVER.SIG beside the version list LIST: serial N (default: the
+      time in seconds, so that it grows), expiry in D days (default 30), the
+      list's launcher version and latest patch, size and SHA-256 of packages
+      00001.DAT up to the latest-1 in DIR and of Launcher.exe_ beside LIST.
   mkpatch checklist [--launcher VERSION] FILE
       Explains how the launcher reads the version list FILE and warns about
       lines that will not do what was meant. Exit status 0 when there is nothing
@@ -74,6 +87,30 @@ std::string Option(const std::vector<std::pair<std::string, std::string>>& optio
     return value;
 }
 
+bool ReadSignOptions(const std::vector<std::pair<std::string, std::string>>& options,
+                     const std::string& key, const std::string& list, SignOptions& sign,
+                     std::string& error) {
+    sign.keyFile = key;
+    sign.listFile = list;
+    sign.packageDirectory = Option(options, "--packages");
+    sign.now = NowSeconds();
+    sign.serial = static_cast<std::uint64_t>(sign.now);
+    const std::string serial = Option(options, "--serial");
+    const std::string days = Option(options, "--valid-days");
+    try {
+        if (!serial.empty()) sign.serial = std::stoull(serial);
+        if (!days.empty()) sign.validDays = std::stoi(days);
+    } catch (const std::exception&) {
+        error = "--serial and --valid-days take numbers";
+        return false;
+    }
+    if (key.empty() || sign.packageDirectory.empty() || sign.validDays < 1) {
+        error = "signing needs a key, --packages DIR and at least one valid day";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -89,7 +126,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     std::vector<std::string> positional;
     std::string error;
     std::vector<std::string> known;
-    if (command == "serverlist") known = {"--launcher", "--latest", "-o"};
+    if (command == "serverlist")
+        known = {"--launcher", "--latest", "-o",          "--sign",
+                 "--packages", "--serial", "--valid-days"};
+    if (command == "sign") known = {"--key", "--packages", "--serial", "--valid-days"};
     if (command == "checklist") known = {"--launcher"};
     if (command == "build" || command == "diff") known = {"--names"};
     if (!SplitOptions(args, known, options, positional, error)) return BadUsage(err, error);
@@ -124,7 +164,25 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if (!expect(0) || launcher.empty() || latest.empty()) {
             return BadUsage(err, "serverlist takes --launcher VERSION --latest N [-o FILE]");
         }
-        return ServerList(launcher, latest, Option(options, "-o"), out, err);
+        const std::string key = Option(options, "--sign");
+        if (key.empty()) return ServerList(launcher, latest, Option(options, "-o"), out, err);
+        if (Option(options, "-o").empty()) return BadUsage(err, "serverlist --sign needs -o FILE");
+        SignOptions sign;
+        if (!ReadSignOptions(options, key, Option(options, "-o"), sign, error))
+            return BadUsage(err, error);
+        const int listed = ServerList(launcher, latest, Option(options, "-o"), out, err);
+        return listed == kOk ? Sign(sign, out, err) : listed;
+    }
+    if (command == "keygen") {
+        if (!expect(1)) return BadUsage(err, "keygen takes NAME");
+        return KeyGen(positional[0], out, err);
+    }
+    if (command == "sign") {
+        SignOptions sign;
+        if (!expect(1)) return BadUsage(err, "sign takes --key KEY --packages DIR LIST");
+        if (!ReadSignOptions(options, Option(options, "--key"), positional[0], sign, error))
+            return BadUsage(err, error);
+        return Sign(sign, out, err);
     }
     if (command == "checklist") {
         if (!expect(1)) return BadUsage(err, "checklist takes [--launcher VERSION] FILE");

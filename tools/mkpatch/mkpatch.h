@@ -2,6 +2,7 @@
 // server's version list.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -34,5 +35,22 @@ int ServerList(const std::string& launcherVersion, const std::string& latest,
 // `launcherVersion` may be empty: then the list is only explained.
 int CheckList(const std::string& file, const std::string& launcherVersion, std::ostream& out,
               std::ostream& err);
+
+// Writes NAME.key (secret, mode 0600) and NAME.pub (public), base64 Ed25519.
+int KeyGen(const std::string& name, std::ostream& out, std::ostream& err);
+
+struct SignOptions {
+    std::string keyFile;           // NAME.key of keygen
+    std::string listFile;          // SERVERVER.INI; the manifest is written beside it
+    std::string packageDirectory;  // holds 00001.DAT .. latest-1
+    std::uint64_t serial = 0;      // must grow with every release
+    int validDays = 30;
+    std::int64_t now = 0;  // seconds since 1970
+};
+// Writes the signed manifest SERVERVER.SIG beside the list: serial, expiry, the
+// list's launcher version and latest patch, size and SHA-256 of every package
+// a client fetches and of Launcher.exe_ when it lies beside the list.
+int Sign(const SignOptions& options, std::ostream& out, std::ostream& err);
+std::int64_t NowSeconds();
 
 }  // namespace launcher::mkpatch

@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/update_verifier.h"
 #include "tools/updater/update_launcher.h"
 
 namespace {
@@ -25,6 +26,7 @@ bool ParseWaitSeconds(const std::string& text, unsigned& seconds) {
 
 int main(int argc, char** argv) {
     launcher::UpdaterOptions options;
+    options.checkReplacement = launcher::BuiltInReplacementCheck();
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--target" && i + 1 < argc) {

@@ -78,7 +78,14 @@ bool ReplaceProgram(const UpdaterOptions& options, const std::string& target, st
         if (why.empty()) why = "cannot put the new program in place of " + target;
         return false;
     }
-    // The private copy, not the download, is run: it already has the mode.
+    // The private copy is what gets checked, run and swapped in: the download
+    // may change under us, the copy cannot.
+    if (options.checkReplacement && !options.checkReplacement(temporary, why)) {
+        RemoveFile(temporary);
+        rejected = true;
+        why = "refused: " + why;
+        return false;
+    }
     const std::string program =
         temporary.find('/') == std::string::npos ? "./" + temporary : temporary;
     const ProgramRun run =

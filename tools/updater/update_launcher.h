@@ -24,6 +24,9 @@ struct UpdaterOptions {
     // killed and refused.
     unsigned versionTimeoutMs = 5000;
     bool startLauncher = true;
+    // Last look at the replacement before the swap (a build with a key checks
+    // it against the manifest the launcher verified); empty: none.
+    std::function<bool(const std::string& replacement, std::string& why)> checkReplacement;
 };
 
 struct UpdaterResult {

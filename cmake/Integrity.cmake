@@ -1,0 +1,25 @@
+# Signed updates. A public key makes the launcher accept only what an operator
+# signed with `mkpatch sign`; several keys ("KEY1;KEY2") let a new key take over
+# from an old one. Without a key nothing of the launcher needs a cryptography
+# library (the Windows builds have none).
+set(LAUNCHER_UPDATE_PUBLIC_KEY "" CACHE STRING
+    "Base64 Ed25519 public key(s) of signed updates, ';'-separated; empty: updates unchecked")
+set(LAUNCHER_PINNED_PUBLIC_KEY "" CACHE STRING
+    "TLS public key pin of the hosts in curl's form (sha256//BASE64;...); empty: no pin")
+
+# libsodium for Ed25519, OpenSSL's libcrypto for SHA-256 (it uses the CPU's SHA
+# instructions; libsodium's portable code hashes at a fraction of the speed).
+set(LAUNCHER_HAVE_INTEGRITY OFF)
+if(LAUNCHER_UPDATE_PUBLIC_KEY OR NOT WIN32)
+  find_package(PkgConfig QUIET)
+  if(PKG_CONFIG_FOUND)
+    pkg_check_modules(SODIUM QUIET IMPORTED_TARGET libsodium)
+  endif()
+  find_package(OpenSSL QUIET COMPONENTS Crypto)
+  if(SODIUM_FOUND AND OPENSSL_FOUND)
+    set(LAUNCHER_HAVE_INTEGRITY ON)
+  endif()
+endif()
+if(LAUNCHER_UPDATE_PUBLIC_KEY AND NOT LAUNCHER_HAVE_INTEGRITY)
+  message(FATAL_ERROR "LAUNCHER_UPDATE_PUBLIC_KEY needs libsodium and OpenSSL (libsodium-dev, libssl-dev)")
+endif()

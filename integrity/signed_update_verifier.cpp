@@ -1,0 +1,159 @@
+#include "integrity/signed_update_verifier.h"
+
+#include <chrono>
+
+#include "integrity/ed25519.h"
+#include "integrity/sha256.h"
+#include "platform/files.h"
+
+namespace launcher::integrity {
+
+namespace {
+
+constexpr const char* kReplacementName = "Launcher.exe_";
+
+class Sha256FileCheck final : public IFileCheck {
+public:
+    explicit Sha256FileCheck(ManifestFile entry) : entry_(std::move(entry)) {}
+    std::uint64_t Size() const override { return entry_.size; }
+    void Begin() override {
+        hash_.Reset();
+        fed_ = 0;
+    }
+    void Update(const char* data, std::size_t size) override {
+        hash_.Update(data, size);
+        fed_ += size;
+    }
+    bool Matches() override { return fed_ == entry_.size && hash_.FinishHex() == entry_.sha256; }
+
+private:
+    ManifestFile entry_;
+    Sha256 hash_;
+    std::uint64_t fed_ = 0;
+};
+
+std::uint64_t StoredSerial() {
+    std::string text;
+    if (!ReadWholeFile(kSerialFile, text)) return 0;
+    std::uint64_t serial = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') break;
+        serial = serial * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return serial;
+}
+
+std::int64_t SystemNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+SignedUpdateVerifier::SignedUpdateVerifier(std::vector<std::string> publicKeys,
+                                           std::function<std::int64_t()> now)
+    : publicKeys_(std::move(publicKeys)), now_(now ? std::move(now) : SystemNow) {}
+
+bool SignedUpdateVerifier::Accept(const std::string& manifestText,
+                                  const std::string& launcherVersion, int latest,
+                                  std::string& why) {
+    std::string body;
+    std::string signature;
+    UpdateManifest manifest;
+    if (!ParseSignedManifest(manifestText, body, signature, manifest, why)) {
+        why = "the signed manifest is not readable: " + why;
+        return false;
+    }
+    bool signedByUs = false;
+    for (const std::string& key : publicKeys_)
+        signedByUs = signedByUs || VerifySignature(body, signature, key);
+    if (!signedByUs) {
+        why = "the signature of the manifest does not verify with the launcher's public key";
+        return false;
+    }
+    if (manifest.launcherVersion != launcherVersion || manifest.latest != latest) {
+        why = "the signed manifest (launcher " + manifest.launcherVersion + ", latest patch " +
+              std::to_string(manifest.latest) + ") does not match the version list (launcher " +
+              launcherVersion + ", latest patch " + std::to_string(latest) + ")";
+        return false;
+    }
+    const std::uint64_t stored = StoredSerial();
+    if (manifest.serial < stored) {
+        why = "the signed manifest has serial " + std::to_string(manifest.serial) +
+              ", older than serial " + std::to_string(stored) +
+              " already accepted here (a replayed old release)";
+        return false;
+    }
+    if (manifest.expires <= now_()) {
+        why = "the signed manifest expired at " + std::to_string(manifest.expires) +
+              " (seconds since 1970); the server's release is stale";
+        return false;
+    }
+    if (manifest.serial > stored) {
+        const std::string text = std::to_string(manifest.serial);
+        if (!ReplaceFileAtomically(kSerialFile, text.data(), text.size())) {
+            why = std::string("the accepted serial could not be written to ") + kSerialFile;
+            return false;
+        }
+    }
+    accepted_ = std::move(manifest);
+    acceptedText_ = manifestText;
+    return true;
+}
+
+std::unique_ptr<IFileCheck> SignedUpdateVerifier::CheckFor(const std::string& fileName) {
+    auto it = accepted_.files.find(fileName);
+    if (it == accepted_.files.end()) return nullptr;
+    return MakeFileCheck(it->second);
+}
+
+std::unique_ptr<IFileCheck> MakeFileCheck(const ManifestFile& entry) {
+    return std::make_unique<Sha256FileCheck>(entry);
+}
+
+bool CheckReplacement(const std::string& replacement, const std::string& manifestPath,
+                      const std::vector<std::string>& publicKeys, std::string& why) {
+    std::string text;
+    const bool readable = ReadWholeFile(manifestPath, text);
+    // It serves this one hand-over.
+    RemoveFile(manifestPath);
+    if (!readable) {
+        why = "no verified manifest (" + manifestPath + ") beside the replacement";
+        return false;
+    }
+    std::string body;
+    std::string signature;
+    UpdateManifest manifest;
+    if (!ParseSignedManifest(text, body, signature, manifest, why)) {
+        why = manifestPath + " is not readable: " + why;
+        return false;
+    }
+    // The file lay in the installation directory between the two programs.
+    bool signedByUs = false;
+    for (const std::string& key : publicKeys)
+        signedByUs = signedByUs || VerifySignature(body, signature, key);
+    if (!signedByUs) {
+        why = manifestPath + " does not carry a valid signature";
+        return false;
+    }
+    auto it = manifest.files.find(kReplacementName);
+    if (it == manifest.files.end()) {
+        why = manifestPath + " lists no " + kReplacementName;
+        return false;
+    }
+    std::string hex;
+    std::uint64_t size = 0;
+    if (!Sha256OfFile(replacement, hex, size)) {
+        why = "cannot read " + replacement;
+        return false;
+    }
+    if (size != it->second.size || hex != it->second.sha256) {
+        why = std::string(kReplacementName) +
+              " is not the file the launcher verified (size or SHA-256 differs)";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace launcher::integrity

@@ -1,0 +1,182 @@
+// Signed updates against a real server on 127.0.0.1: releases signed with
+// mkpatch, an engine run with the verifier of a build that carries the test's
+// key, and the updater's last look before the swap. Every refused release
+// leaves the installation's files exactly as they were.
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <sstream>
+
+#include "engine/globals.h"
+#include "engine/version_records.h"
+#include "integrity/ed25519.h"
+#include "integrity/signed_update_verifier.h"
+#include "tests/engine/engine_fixture.h"
+#include "tests/engine/package_builder.h"
+#include "tools/mkpatch/mkpatch.h"
+#include "tools/updater/update_launcher.h"
+
+namespace launcher::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// What the operator signs and what the server then serves.
+struct Release {
+    std::string listLauncher = "1.1.6.0";  // the served version list
+    int listLatest = 2;
+    std::string signedLauncher = "1.1.6.0";  // the list the manifest was made for
+    int signedLatest = 2;
+    std::uint64_t serial = 100;
+    int signedDaysAgo = 0;  // valid for 30 days from then
+    bool otherKey = false;
+    std::string package = BuildPackage({{"a.txt", "patched"}});
+    std::string launcher = "#!/bin/sh\necho Launcher 1.1.7.0\n";
+    std::function<void(std::string& manifest, std::string& package, std::string& launcher)> serve;
+    bool swapBeforeUpdater = false;
+    std::string keptPart;  // a part of 00001.DAT left by an earlier run
+};
+
+struct Row {
+    const char* name;
+    std::function<void(Release&)> change;
+    const char* outcome;  // part of the failure reason, or of the updater's message
+    const char* box;      // the engine's message box, "" for none
+    bool changesInstallation;
+};
+
+using Snapshot = std::map<std::string, std::string>;
+
+class SignedUpdateTest : public PackageEngineTest {
+protected:
+    Snapshot Installation() {
+        Snapshot files;
+        for (const auto& entry : fs::directory_iterator("."))
+            if (entry.is_regular_file()) files[entry.path().filename()] = ReadFile(entry.path());
+        return files;
+    }
+
+    // Signs `release` in a directory of its own and serves it.
+    void Publish(Release& release, const std::string& secretKey) {
+        const fs::path dir =
+            fs::path(Dir()).parent_path() / (fs::path(Dir()).filename().string() + "-release");
+        fs::create_directories(dir);
+        WriteFile(dir / "SERVERVER.INI", VersionList(release.signedLauncher, release.signedLatest));
+        for (int n = 1; n < release.signedLatest; ++n)
+            WriteFile(dir / (FiveDigits(n) + ".DAT"), release.package);
+        if (release.listLauncher != "1.1.6.0") WriteFile(dir / "Launcher.exe_", release.launcher);
+        WriteFile(dir / "signing.key", secretKey);
+        mkpatch::SignOptions sign{(dir / "signing.key").string(),
+                                  (dir / "SERVERVER.INI").string(),
+                                  dir.string(),
+                                  release.serial,
+                                  30,
+                                  mkpatch::NowSeconds() - release.signedDaysAgo * 86400};
+        std::ostringstream out, err;
+        ASSERT_EQ(mkpatch::Sign(sign, out, err), mkpatch::kOk) << err.str();
+        std::string manifest = ReadFile(dir / "SERVERVER.SIG");
+        fs::remove_all(dir);
+        if (release.serve) release.serve(manifest, release.package, release.launcher);
+        const std::string versionPath = "/corvatheon_version/corvatheon2_online/";
+        ServeVersionList(VersionList(release.listLauncher, release.listLatest));
+        server_.ServeFile(versionPath + "SERVERVER.SIG", manifest);
+        if (manifest.empty()) server_.Remove(versionPath + "SERVERVER.SIG");
+        server_.ServeFile(versionPath + "Launcher.exe_", release.launcher);
+        server_.ServeFile("/corvatheon2_online/00001.DAT", release.package);
+    }
+};
+
+TEST_F(SignedUpdateTest, OnlyWhatTheOperatorSignedIsInstalled) {
+    std::string publicKey, secretKey, otherPublic, otherSecret;
+    ASSERT_TRUE(integrity::GenerateKeyPair(publicKey, secretKey));
+    ASSERT_TRUE(integrity::GenerateKeyPair(otherPublic, otherSecret));
+    const auto flip = [](std::string& text, const std::string& from, const std::string& to) {
+        text.replace(text.find(from), from.size(), to);
+    };
+    const Row rows[] = {
+        {"good manifest", {}, "up to date", "", true},
+        {"bad signature",
+         [&](Release& r) {
+             r.serve = [&](std::string& m, auto&, auto&) { flip(m, "serial 100", "serial 900"); };
+         },
+         "signature of the manifest does not verify", "", false},
+        {"wrong key", [](Release& r) { r.otherKey = true; },
+         "signature of the manifest does not verify", "", false},
+        {"manifest missing",
+         [](Release& r) { r.serve = [](std::string& m, auto&, auto&) { m.clear(); }; },
+         "signed manifest could not be fetched", "", false},
+        {"serial lower than stored", [](Release& r) { r.serial = 99; }, "older than serial 100", "",
+         false},
+        {"expired", [](Release& r) { r.signedDaysAgo = 31; }, "signed manifest expired", "", false},
+        {"latest differs from the list", [](Release& r) { r.signedLatest = 3; },
+         "does not match the version list", "", false},
+        {"launcher differs from the list", [](Release& r) { r.signedLauncher = "1.1.5.0"; },
+         "does not match the version list", "", false},
+        {"package with a wrong hash",
+         [](Release& r) { r.serve = [](auto&, std::string& p, auto&) { p.back() ^= 1; }; },
+         "00001.DAT does not match the signed manifest", "[补丁解压失败]", false},
+        {"package longer than announced",
+         [](Release& r) { r.serve = [](auto&, std::string& p, auto&) { p = "X" + p; }; },
+         "00001.DAT does not match the signed manifest", "[补丁解压失败]", false},
+        {"stale part kept from an earlier run, fetched again from byte 0",
+         [](Release& r) { r.keptPart = "stale"; }, "up to date", "", true},
+        {"replacement with a wrong hash",
+         [](Release& r) {
+             r.listLauncher = r.signedLauncher = "1.1.7.0";
+             r.serve = [](auto&, auto&, std::string& l) { l[l.size() - 2] ^= 1; };
+         },
+         "replacement launcher was refused", "", false},
+        {"replacement verified and swapped",
+         [](Release& r) { r.listLauncher = r.signedLauncher = "1.1.7.0"; },
+         "updater: the launcher was replaced", "", true},
+        {"updater refuses a swapped file",
+         [](Release& r) {
+             r.listLauncher = r.signedLauncher = "1.1.7.0";
+             r.swapBeforeUpdater = true;
+         },
+         "updater: refused: Launcher.exe_ is not the file the launcher verified", "", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CMyFun::ResetForNewRun();
+        server_.ClearRequests();
+        for (const auto& entry : fs::directory_iterator(".")) fs::remove_all(entry.path());
+        WriteFile("PRESENTVERSION.DAT", "00001");
+        WriteFile(integrity::kSerialFile, "100");
+        WriteFile("Launcher", "#!/bin/sh\necho old launcher\n");
+        fs::permissions("Launcher", fs::perms::owner_all);
+        Release release;
+        if (row.change) row.change(release);
+        Publish(release, release.otherKey ? otherSecret : secretKey);
+        environment_.verifier = std::make_shared<integrity::SignedUpdateVerifier>(
+            std::vector<std::string>{otherPublic.substr(1) + "A", publicKey});
+        if (!release.keptPart.empty()) WriteFile("00001.DAT", release.keptPart);
+        const Snapshot before = Installation();
+        const std::size_t boxesBefore = boxes_.Texts().size();
+
+        RunToEnd();
+        std::string outcome = g_nLaunchBlock == 0 ? "up to date" : FailureReason();
+        if (g_fSelfUpdate == 2.0f) {
+            if (release.swapBeforeUpdater) WriteFile("Launcher.exe_", "#!/bin/sh\necho planted\n");
+            UpdaterOptions options;
+            options.target = "Launcher";
+            options.waitSeconds = 1;
+            options.startLauncher = false;
+            options.lockName = "signed-update-test-" + std::to_string(::getpid());
+            options.checkReplacement = [&](const std::string& replacement, std::string& why) {
+                return integrity::CheckReplacement(replacement, kReplacementManifest, {publicKey},
+                                                   why);
+            };
+            outcome = "updater: " + UpdateLauncher(options, [](unsigned) {}).message;
+        }
+        EXPECT_NE(outcome.find(row.outcome), std::string::npos) << outcome;
+        const std::vector<std::string> texts = boxes_.Texts();
+        EXPECT_EQ(
+            std::vector<std::string>(texts.begin() + static_cast<long>(boxesBefore), texts.end()),
+            row.box[0] ? std::vector<std::string>{row.box} : std::vector<std::string>{});
+        EXPECT_EQ(Installation() != before, row.changesInstallation);
+    }
+}
+
+}  // namespace
+}  // namespace launcher::test

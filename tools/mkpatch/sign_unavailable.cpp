@@ -1,0 +1,31 @@
+// mkpatch built without libsodium: keys and signing are not available.
+#include <chrono>
+#include <ostream>
+
+#include "tools/mkpatch/mkpatch.h"
+
+namespace launcher::mkpatch {
+
+namespace {
+
+int Unavailable(std::ostream& err) {
+    err << "mkpatch: built without libsodium; keygen and sign are not available\n";
+    return kFailed;
+}
+
+}  // namespace
+
+int KeyGen(const std::string&, std::ostream&, std::ostream& err) {
+    return Unavailable(err);
+}
+int Sign(const SignOptions&, std::ostream&, std::ostream& err) {
+    return Unavailable(err);
+}
+
+std::int64_t NowSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace launcher::mkpatch
