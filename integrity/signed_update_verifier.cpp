@@ -1,6 +1,14 @@
 #include "integrity/signed_update_verifier.h"
 
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "integrity/ed25519.h"
 #include "integrity/sha256.h"
@@ -12,24 +20,108 @@ namespace {
 
 constexpr const char* kReplacementName = "Launcher.exe_";
 
+// Hashes on a thread of its own, so that the download thread only copies:
+// delivered bytes are gathered into a few large buffers, which the hashing
+// thread takes in order.
 class Sha256FileCheck final : public IFileCheck {
 public:
-    explicit Sha256FileCheck(ManifestFile entry) : entry_(std::move(entry)) {}
+    explicit Sha256FileCheck(ManifestFile entry) : entry_(std::move(entry)) {
+        for (auto& buffer : buffers_) buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
+        try {
+            worker_ = std::thread([this] { Work(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: HandOver hashes in place.
+        }
+    }
+    ~Sha256FileCheck() override {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        changed_.notify_all();
+        if (worker_.joinable()) worker_.join();
+    }
     std::uint64_t Size() const override { return entry_.size; }
     void Begin() override {
+        // What an abandoned attempt handed over is hashed and then discarded.
+        Drain();
         hash_.Reset();
+        filled_ = 0;
         fed_ = 0;
     }
     void Update(const char* data, std::size_t size) override {
-        hash_.Update(data, size);
         fed_ += size;
+        while (size > 0) {
+            const std::size_t n = std::min(size, kBufferSize - filled_);
+            std::memcpy(buffers_[filling_].get() + filled_, data, n);
+            filled_ += n;
+            data += n;
+            size -= n;
+            if (filled_ == kBufferSize) HandOver();
+        }
     }
-    bool Matches() override { return fed_ == entry_.size && hash_.FinishHex() == entry_.sha256; }
+    bool Matches() override {
+        if (filled_ > 0) HandOver();
+        Drain();
+        return fed_ == entry_.size && hash_.FinishHex() == entry_.sha256;
+    }
 
 private:
+    static constexpr std::size_t kBuffers = 3;
+    static constexpr std::size_t kBufferSize = std::size_t{1} << 20;
+
+    // Queues the buffer being filled and waits until the next one is free.
+    void HandOver() {
+        if (!worker_.joinable()) {
+            hash_.Update(buffers_[filling_].get(), filled_);
+            filled_ = 0;
+            return;
+        }
+        std::unique_lock lock(mutex_);
+        lengths_[filling_] = filled_;
+        ++queued_;
+        changed_.notify_all();
+        filling_ = (filling_ + 1) % kBuffers;
+        filled_ = 0;
+        changed_.wait(lock, [this] { return queued_ < kBuffers; });
+    }
+
+    // Afterwards hash_ belongs to the calling thread until the next HandOver.
+    void Drain() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return queued_ == 0; });
+    }
+
+    // Takes the buffers in the order they were filled: with none queued, the
+    // next one to hash is the one being filled.
+    void Work() {
+        std::size_t next = 0;
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return quit_ || queued_ > 0; });
+            if (quit_) return;
+            const std::size_t length = lengths_[next];
+            lock.unlock();
+            hash_.Update(buffers_[next].get(), length);
+            lock.lock();
+            next = (next + 1) % kBuffers;
+            --queued_;
+            changed_.notify_all();
+        }
+    }
+
     ManifestFile entry_;
     Sha256 hash_;
     std::uint64_t fed_ = 0;
+    std::array<std::unique_ptr<char[]>, kBuffers> buffers_;
+    std::array<std::size_t, kBuffers> lengths_{};
+    std::size_t filling_ = 0;  // the download thread's buffer
+    std::size_t filled_ = 0;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t queued_ = 0;  // handed over, not yet hashed
+    bool quit_ = false;
+    std::thread worker_;
 };
 
 std::uint64_t StoredSerial() {

@@ -22,7 +22,7 @@
 #include <cstdio>
 
 #include "transfer/window_messages.h"
-#include "ui/dialog_template.h"
+#include "ui/common/dialog_template.h"
 
 using namespace launcher;
 using namespace launcher::ui;

@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QUrl>
-#include <cstdio>
 
 #include "engine/engine_environment.h"
 #include "engine/game_command_line.h"
@@ -22,7 +21,10 @@
 #include "platform/stop_flag.h"
 #include "ui/bench_report.h"
 #include "ui/bitmap_button.h"
-#include "ui/dialog_template.h"
+#include "ui/common/dialog_template.h"
+#include "ui/common/display_choice.h"
+#include "ui/common/launch_gate.h"
+#include "ui/common/page_links.h"
 #include "ui/explorer.h"
 #include "ui/game_set.h"
 #include "ui/owner_adapter.h"
@@ -44,24 +46,6 @@ struct CForeDialog::WorkerRun {
     // A second launcher is refused until the worker, too, has ended.
     std::shared_ptr<SingleInstanceLock> instance;
 };
-
-std::string ReceivedText(std::uint32_t present) {
-    char text[128];
-    if (present < 1024)
-        std::snprintf(text, sizeof text, "%u ", present);
-    else
-        std::snprintf(text, sizeof text, "%u kb ", present >> 10);
-    return text;
-}
-
-std::string TotalText(std::uint32_t announced) {
-    char text[128];
-    if (announced < 1024)
-        std::snprintf(text, sizeof text, " / %u", announced);
-    else
-        std::snprintf(text, sizeof text, " / %u kb", announced >> 10);
-    return text;
-}
 
 namespace {
 
@@ -97,12 +81,41 @@ void StyleStatic(QLabel* label, const ui::ControlTemplate& control) {
     label->setTextFormat(Qt::PlainText);
 }
 
+// The controls a progress message changes, as this window has them.
+class ProgressStatics final : public ui::IDownloadProgressView {
+public:
+    ProgressStatics(QLabel* received, QLabel* total, CProgressCtrl* bar, QWidget* note)
+        : m_received(received), m_total(total), m_bar(bar), m_note(note) {}
+
+    void SetReceivedText(const std::string& text) override {
+        m_received->setText(QString::fromStdString(text));
+    }
+    void PlaceTotal(int offset) override {
+        const QRect r = m_received->geometry();
+        m_total->move(r.left() + offset, r.top());
+    }
+    void SetTotalText(const std::string& text) override {
+        m_total->setText(QString::fromStdString(text));
+    }
+    void SetFilePosition(std::uint32_t position) override { m_bar->SetPos(position); }
+    void ShowNote() override {
+        if (m_note->isHidden()) m_note->show();
+    }
+
+private:
+    QLabel* m_received;
+    QLabel* m_total;
+    CProgressCtrl* m_bar;
+    QWidget* m_note;
+};
+
 }  // namespace
 
 CForeDialog::CForeDialog(QWidget* pParent, ForeDialogSettings settings)
     : CForeDialogBase(kTemplateId, pParent),
       m_settings(std::move(settings)),
       m_clock(m_settings.tick ? *m_settings.tick : SystemClock()),
+      m_progress(m_clock),
       m_stop(std::make_shared<StopFlag>()) {
     ui::InitLauncherResources();
     m_hIcon = ui::LauncherIcon();
@@ -222,8 +235,7 @@ bool CForeDialog::OnInitDialog() {
     LoadDecompressor();
     GetLauncherVersion();
 
-    m_strNewsUrl =
-        QString::fromStdString(m_settings.deployment.newsHost) + QString::fromUtf8(kNewsPath);
+    m_strNewsUrl = QString::fromStdString(ui::NewsAddress(m_settings.deployment));
     m_wndBrowser->Navigate(m_strNewsUrl);
 
     m_bench = ui::BenchReport::FromEnvironment(
@@ -327,33 +339,9 @@ void CForeDialog::SendMessageTo(int controlId, unsigned message, std::uint32_t w
 }
 
 int CForeDialog::OnDownloadProgress(std::uint32_t wParam, std::uint32_t lParam) {
-    const std::uint32_t present = wParam;
-    const std::uint32_t announced = lParam;
-    const std::string received = ReceivedText(present);
-    const std::string total = TotalText(announced);
-
-    const std::uint32_t now = m_clock.TickCount();
-    // Unsigned: the difference stays right when the tick wraps.
-    if (static_cast<std::uint32_t>(now - m_dwLastProgressTick) > kRefreshMs ||
-        present == announced) {
-        m_staticReceived->setText(QString::fromStdString(received));
-        const int length = static_cast<int>(m_staticReceived->text().size());
-        QWidget* totalStatic = GetDlgItem(kIdStaticTotal);
-        if (length != m_nLastReceivedLength) {
-            const QRect r = m_staticReceived->geometry();
-            totalStatic->move(r.left() + kPixelsPerCharacter * length, r.top());
-            m_nLastReceivedLength = length;
-        }
-        if (announced != m_nLastProgressTotal) {
-            static_cast<QLabel*>(totalStatic)->setText(QString::fromStdString(total));
-            m_nLastProgressTotal = announced;
-        }
-        m_dwLastProgressTick = m_clock.TickCount();
-    }
-    m_progressFile->SetPos(present);
-    QWidget* note = GetDlgItem(kIdStaticNote);
-    if (note->isHidden()) note->show();
-    return 0;
+    ProgressStatics view(m_staticReceived, static_cast<QLabel*>(GetDlgItem(kIdStaticTotal)),
+                         m_progressFile, GetDlgItem(kIdStaticNote));
+    return m_progress.OnDownloadProgress(wParam, lParam, view);
 }
 
 void CForeDialog::Notice(const QString& text) {
@@ -365,22 +353,15 @@ void CForeDialog::Notice(const QString& text) {
 }
 
 void CForeDialog::OnStartGame() {
-    const int gate = g_nLaunchBlock;
-    if (gate == 1) {
-        Notice(QStringLiteral("版本不是最新，请更新后再进入游戏"));
-        return;
-    }
-    if (gate == 2) {
-        Notice(QStringLiteral("更新失败,请检测确认游戏服务器可以登录，且是最新版本"));
-        return;
-    }
-    if (gate != 0) return;
-    const std::string parameters = BuildGameCommandLine(g_bFullScreen, g_strResolution);
+    const ui::StartGameDecision decision =
+        ui::DecideStartGame(g_nLaunchBlock, g_bFullScreen, g_strResolution);
+    if (!decision.notice.empty()) Notice(QString::fromStdString(decision.notice));
+    if (!decision.start) return;
     StopWorker();
     CloseParent();
     QDialog::reject();
     // Last: the game starts once the launcher's windows are closed.
-    StartProgram(kGameProgram, {parameters});
+    StartProgram(kGameProgram, {decision.parameters});
 }
 
 void CForeDialog::OnSettings() {
@@ -391,24 +372,25 @@ void CForeDialog::OnSettings() {
     dialog.exec();
 }
 
-void CForeDialog::OpenPage(const std::string& host, const char* path) {
-    QDesktopServices::openUrl(QUrl(QString::fromStdString(host) + QString::fromUtf8(path)));
+void CForeDialog::OpenPage(int buttonId) {
+    QDesktopServices::openUrl(
+        QUrl(QString::fromStdString(ui::PageAddress(m_settings.deployment, buttonId))));
 }
 
 void CForeDialog::OnOpenLoginPage() {
-    OpenPage(m_settings.deployment.accountHost, "/login");
+    OpenPage(kIdRegister);
 }
 void CForeDialog::OnOpenHomePage() {
-    OpenPage(m_settings.deployment.gameSiteHost, "/");
+    OpenPage(kIdHome);
 }
 void CForeDialog::OnOpenPaymentPage() {
-    OpenPage(m_settings.deployment.paymentHost, "/");
+    OpenPage(kIdPay);
 }
 void CForeDialog::OnOpenForumPage() {
-    OpenPage(m_settings.deployment.communityHost, "/forum-367-1.html");
+    OpenPage(kIdForum);
 }
 void CForeDialog::OnOpenServicePage() {
-    OpenPage(m_settings.deployment.gameSiteHost, "/index.php?m=content&c=index&a=lists&catid=239");
+    OpenPage(kIdService);
 }
 
 }  // namespace launcher

@@ -15,6 +15,7 @@
 #include "engine/deployment.h"
 #include "shell/fore_dialog_base.h"
 #include "transfer/window_messages.h"
+#include "ui/common/download_progress.h"
 #include "ui/worker_thread.h"
 
 class QLabel;
@@ -43,16 +44,10 @@ struct ForeDialogSettings {
     std::string instanceName = kInstanceName;
 };
 
-// The texts of OnDownloadProgress for L bytes present of T announced.
-std::string ReceivedText(std::uint32_t present);  // "%u " or "%u kb "
-std::string TotalText(std::uint32_t announced);   // " / %u" or " / %u kb"
-
 class CForeDialog : public CForeDialogBase, public IEngineOwner {
     Q_OBJECT
 public:
     static constexpr int kTemplateId = 102;
-    static constexpr int kPixelsPerCharacter = 6;
-    static constexpr std::uint32_t kRefreshMs = 120;
 
     explicit CForeDialog(QWidget* pParent, ForeDialogSettings settings = {});
     ~CForeDialog() override;
@@ -97,7 +92,7 @@ private:
     void StartWorker();
     void StopWorker();
     void OnClose();
-    void OpenPage(const std::string& host, const char* path);
+    void OpenPage(int buttonId);
     void Notice(const QString& text);
 
     ForeDialogSettings m_settings;
@@ -121,9 +116,7 @@ private:
     QLabel* m_staticDone = nullptr;
     QLabel* m_staticVersion = nullptr;
     QLabel* m_staticReceived = nullptr;
-    std::uint32_t m_dwLastProgressTick = 0;
-    std::uint32_t m_nLastProgressTotal = 0;
-    int m_nLastReceivedLength = 0;
+    ui::DownloadProgress m_progress;  // the amount texts' refresh state
 
     std::map<int, QWidget*> m_items;
     std::shared_ptr<StopFlag> m_stop;

@@ -6,13 +6,10 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "ui/dialog_template.h"
+#include "ui/common/dialog_template.h"
 #include "ui/resources.h"
 
 namespace launcher {
-
-int g_bFullScreen = 0;
-std::string g_strResolution = "1024X768";
 
 namespace {
 

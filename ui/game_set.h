@@ -1,25 +1,15 @@
-// The display-settings dialog (template 146) and the display choice it
-// stores: a windowed or a full-screen resolution from a fixed list of nine.
-// A choice takes effect the moment it is made; Cancel resets the resolution
-// (not the mode) to the first of the list. Nothing is saved between runs.
+// The display-settings dialog (template 146), which stores the display
+// choice. A choice takes effect the moment it is made; Cancel resets the
+// resolution (not the mode) to the first of the list.
 #pragma once
 
 #include <QDialog>
-#include <array>
-#include <string>
+
+#include "ui/common/display_choice.h"
 
 class QComboBox;
 
 namespace launcher {
-
-// 0 windowed, 1 full-screen.
-extern int g_bFullScreen;
-// The chosen resolution as the list shows it, "1024X768" at start.
-extern std::string g_strResolution;
-
-inline constexpr std::array<const char*, 9> kResolutions{"1024X768", "1152X864", "1280X768",
-                                                         "1280X800", "1280X960", "1360X768",
-                                                         "1366X768", "1440X900", "1600X900"};
 
 class CGameSet : public QDialog {
     Q_OBJECT

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "ui/common/progress_merging.h"
+
 namespace launcher::ui {
 
 namespace {
@@ -57,9 +59,7 @@ bool QtOwnerAdapter::Stopped() const {
 bool QtOwnerAdapter::OnInterfaceThread() const { return QThread::currentThread() == m_thread; }
 
 bool QtOwnerAdapter::Mergeable(const Call& call) {
-    if (call.kind != Kind::kMessage) return false;
-    return call.message == kWmDownloadProgress ||
-           (call.message == kPbmSetPos && call.control == kIdProgressTotal);
+    return call.kind == Kind::kMessage && IsMergeableMessage(call.control, call.message);
 }
 
 bool QtOwnerAdapter::SameKind(const Call& a, const Call& b) {
@@ -113,8 +113,7 @@ void QtOwnerAdapter::Call_(Call call, bool wait) {
     if (!wait && Mergeable(call)) {
         for (auto it = m_queue.rbegin(); it != m_queue.rend() && Mergeable(*it); ++it) {
             if (!SameKind(*it, call)) continue;
-            // The message that completes a file is always delivered.
-            if (it->message == kWmDownloadProgress && it->wParam == it->lParam) break;
+            if (CompletesFile(it->message, it->wParam, it->lParam)) break;
             it->wParam = call.wParam;
             it->lParam = call.lParam;
             return;  // a drain is already on its way for the queued call

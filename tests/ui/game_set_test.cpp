@@ -1,5 +1,5 @@
-// The display-settings dialog as a player uses it, the parameters the game
-// then gets, and the command line for each resolution.
+// The display-settings dialog as a player uses it and the parameters the game
+// then gets.
 #include "ui/game_set.h"
 
 #include <gtest/gtest.h>
@@ -134,28 +134,6 @@ TEST(GameSet, BothListsHoldTheNineResolutionsInOrder) {
         ASSERT_EQ(combo->count(), 9);
         for (int i = 0; i < 9; ++i) EXPECT_EQ(combo->itemText(i).toStdString(), kResolutions[i]);
     }
-}
-
-TEST(GameCommandLine, EveryResolutionInBothModes) {
-    const struct {
-        const char* resolution;
-        const char* width;
-        const char* height;
-    } rows[] = {
-        {"1024X768", "1024", "768"}, {"1152X864", "1152", "864"}, {"1280X768", "1280", "768"},
-        {"1280X800", "1280", "800"}, {"1280X960", "1280", "960"}, {"1360X768", "1360", "768"},
-        {"1366X768", "1366", "768"}, {"1440X900", "1440", "900"}, {"1600X900", "1600", "900"},
-    };
-    for (const auto& row : rows) {
-        for (int fullScreen : {0, 1}) {
-            const std::string expected = std::string("/100/0/") + (fullScreen ? "1" : "2") + "/" +
-                                         row.width + "/" + row.height + "\n";
-            EXPECT_EQ(BuildGameCommandLine(fullScreen, row.resolution), expected);
-        }
-    }
-    EXPECT_EQ(BuildGameCommandLine(0, "1024X768").size(), 18u);
-    // Shorter texts are taken whole, as Left(4) and Right(3) do.
-    EXPECT_EQ(BuildGameCommandLine(0, "800"), "/100/0/2/800/800\n");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "ui/dialog_template.h"
+#include "ui/common/dialog_template.h"
 
 #include <array>
 
