@@ -218,6 +218,7 @@ BOOL CForeDialog::OnInitDialog() {
 }
 
 void CForeDialog::StartWorker() {
+    ::SetTimer(m_hWnd, WinOwnerAdapter::kDrainTimer, WinOwnerAdapter::kDrainIntervalMs, nullptr);
     auto run = m_run;
     m_worker.Start([run] { UpdateThreadProc(run->owner.get()); });
 }
@@ -298,6 +299,9 @@ void CForeDialog::OpenAddress(const std::string& address) {
 
 bool CForeDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
     switch (message) {
+        case WM_TIMER:
+            if (wParam != WinOwnerAdapter::kDrainTimer) return false;
+            [[fallthrough]];
         case WinOwnerAdapter::kWmEngineCalls:
             if (m_owner) m_owner->Drain();
             result = 0;

@@ -74,8 +74,17 @@ INT_PTR CBackDialogBase::DoModal() {
     m_bModal = false;
     m_bEnded = false;
     if (!Create()) return -1;
-    if (!m_bEnded) ::ShowWindow(m_hWnd, SW_SHOWNORMAL);
     HWND fore = m_pForeDialog ? m_pForeDialog->GetSafeHwnd() : nullptr;
+    if (!m_bEnded) {
+        ::ShowWindow(m_hWnd, SW_SHOWNORMAL);
+        if (fore) {
+            // Shown again after the background, so that an X window manager
+            // under Wine stacks it above the background as Windows does.
+            ::ShowWindow(fore, SW_HIDE);
+            ::ShowWindow(fore, SW_SHOW);
+            ::SetForegroundWindow(fore);
+        }
+    }
     MSG msg;
     while (!m_bEnded && ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
         if (fore && ::IsDialogMessageW(fore, &msg)) continue;
@@ -124,6 +133,8 @@ BOOL CBackDialogBase::OnInitDialog() {
     ::SetWindowPos(m_hWnd, nullptr, x < work.left ? work.left : x, y < work.top ? work.top : y,
                    size.width, size.height, SWP_NOZORDER | SWP_NOACTIVATE);
     RenderBackground();
+    // Wine does not report the size change of UpdateLayeredWindow.
+    FollowWithForeDialog();
     return TRUE;
 }
 
@@ -178,6 +189,13 @@ bool CBackDialogBase::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_
             FollowWithForeDialog();
             result = 0;
             return true;
+        case WM_ACTIVATE:
+            // Windows keeps an owned window above its owner by itself; an X
+            // window manager under Wine may not, so lift the controls layer.
+            if (LOWORD(wParam) != WA_INACTIVE && m_pForeDialog && m_pForeDialog->GetSafeHwnd())
+                ::SetWindowPos(m_pForeDialog->GetSafeHwnd(), HWND_TOP, 0, 0, 0, 0,
+                               SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            return false;
         case WM_LBUTTONDOWN:
             // A press on the picture (or on the controls layer's key colour,
             // which lets it through) moves the launcher.

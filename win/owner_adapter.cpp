@@ -1,5 +1,6 @@
 #include "win/owner_adapter.h"
 
+#include <iterator>
 #include <utility>
 
 #include "ui/common/progress_merging.h"
@@ -52,24 +53,23 @@ void WinOwnerAdapter::Queue(Call call, bool wait) {
     {
         std::lock_guard lock(m_mutex);
         if (m_detached) return;
-        Call* last = m_queue.empty() ? nullptr : &m_queue.back();
-        const bool merge = !wait && last && last->kind == Kind::kMessage &&
-                           last->control == call.control && last->message == call.message &&
-                           ui::IsMergeableMessage(call.control, call.message) &&
-                           !ui::CompletesFile(last->message, last->wParam, last->lParam);
-        if (merge)
-            *last = std::move(call);
-        else
-            m_queue.push_back(std::move(call));
-        if (!wait) {
-            if (m_posted) return;
-            m_posted = true;
+        if (!wait && ui::IsMergeableMessage(call.control, call.message)) {
+            // The newest message of this kind replaces an older one that only
+            // other mergeable messages follow, unless that one completes a file.
+            for (auto it = m_queue.rbegin(); it != m_queue.rend(); ++it) {
+                if (it->kind != Kind::kMessage || !ui::IsMergeableMessage(it->control, it->message))
+                    break;
+                if (it->control != call.control || it->message != call.message) continue;
+                if (!ui::CompletesFile(it->message, it->wParam, it->lParam))
+                    m_queue.erase(std::next(it).base());
+                break;
+            }
         }
+        m_queue.push_back(std::move(call));
     }
-    if (wait)
-        ::SendMessageW(m_window, kWmEngineCalls, 0, 0);
-    else
-        ::PostMessageW(m_window, kWmEngineCalls, 0, 0);
+    // Messages wait for the dialog's drain timer, which, unlike a posted
+    // message, never keeps the window from painting.
+    if (wait) ::SendMessageW(m_window, kWmEngineCalls, 0, 0);
 }
 
 void WinOwnerAdapter::Detach() {
@@ -82,7 +82,6 @@ void WinOwnerAdapter::Drain() {
     std::deque<Call> calls;
     {
         std::lock_guard lock(m_mutex);
-        m_posted = false;
         if (m_detached) return;
         calls.swap(m_queue);
     }

@@ -3,9 +3,10 @@
 // Every call joins one FIFO queue in the order the worker made it. Show, text
 // and cancel calls are delivered with SendMessage, which returns once the
 // interface thread has carried out the queue up to and including that call.
-// Progress messages are queued behind a single PostMessage, so the download
-// never waits for painting; while one waits, a newer message of the same kind
-// for the same control replaces it, unless it completes a file (L == T).
+// Progress messages only join the queue, so the download never waits for
+// painting; the dialog drains it on a short timer. While one waits, a newer
+// message of the same kind for the same control replaces it, unless it
+// completes a file (L == T).
 // Once the stop flag is set or the dialog detached, calls do nothing.
 #pragma once
 
@@ -24,8 +25,10 @@ namespace launcher::win {
 
 class WinOwnerAdapter final : public IEngineOwner {
 public:
-    // The dialog hands this message to Drain().
+    // The dialog hands this message, and its drain timer, to Drain().
     static constexpr UINT kWmEngineCalls = WM_APP + 1;
+    static constexpr UINT_PTR kDrainTimer = 1;
+    static constexpr UINT kDrainIntervalMs = 15;
 
     WinOwnerAdapter(IEngineOwner& target, HWND window, std::shared_ptr<StopFlag> stop);
     WinOwnerAdapter(const WinOwnerAdapter&) = delete;
@@ -65,7 +68,6 @@ private:
     std::shared_ptr<StopFlag> m_stop;
     mutable std::mutex m_mutex;
     std::deque<Call> m_queue;
-    bool m_posted = false;
     bool m_detached = false;
 };
 
