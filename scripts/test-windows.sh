@@ -7,7 +7,10 @@
 #   2. a package continued from a partial download, its entry names in code
 #      page 936 as a Chinese Windows system reads them,
 #   3. the demo game (a Windows build) started with "/100/0/2/1024/768\n",
-#   4. UpDateLauncher.exe swapping in a launcher one version ahead.
+#   4. UpDateLauncher.exe swapping in a launcher one version ahead,
+#   5. Launcher.exe, the window, under Xvfb with a window manager: a 1360x655
+#      window appears, a second Launcher.exe ends at once, the client reaches
+#      the latest patch, and Escape closes the launcher.
 #   scripts/test-windows.sh [LINUX_BIN_DIR]   (default: build/default/bin)
 # The 32-bit programs only build here: Debian's 32-bit Wine does not install
 # beside the 64-bit one.
@@ -21,7 +24,8 @@ if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 locales >/dev/null
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 locales \
+  xvfb openbox xdotool x11-utils >/dev/null
 # Wine takes the Windows locale, and with it the system code page, from the
 # Linux locale, whose character set also encodes the file names it creates.
 if ! locale -a | grep -qx 'zh_CN.utf8'; then
@@ -44,6 +48,12 @@ for arch in win32:i686 win64:x86_64; do
             sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk 'NR > 1 && NF {print $NF}')
   [ "$exports" = "uncompress" ] || { echo "TarnwellCompress.dll (${arch%%:*}) exports: $exports"; exit 1; }
 done
+# The window is a GUI program in both builds.
+for arch in win32:i686 win64:x86_64; do
+  headers=$("${arch#*:}-w64-mingw32-objdump" -p "build/${arch%%:*}/bin/Launcher.exe" 2>/dev/null || true)
+  grep -q 'Subsystem.*(Windows GUI)' <<< "$headers" ||
+    { echo "Launcher.exe (${arch%%:*}) is missing or not a GUI program"; exit 1; }
+done
 ls -l build/win32/bin/*.exe build/win32/bin/*.dll build/win64/bin/*.exe build/win64/bin/*.dll
 
 # Wine in a prefix of our own; Chinese Windows, so the system code page is 936.
@@ -61,9 +71,13 @@ if [ ! -x "$linux_bin/patch-server" ] || [ ! -x "$linux_bin/mkpatch" ]; then
 fi
 work=$(mktemp -d)
 server_pid=""
+window_server_pid=""
+xvfb_pid=""
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+  [ -n "$window_server_pid" ] && kill "$window_server_pid" 2>/dev/null || true
   wineserver -k 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -127,4 +141,83 @@ cp "$src/$win/LauncherCliNext.exe" Launcher.exe_
 timeout 120 wine UpDateLauncher.exe --no-start >/dev/null || fail "UpDateLauncher.exe failed"
 version=$(timeout 60 wine Launcher.exe --version | tr -d '\r')
 [ "$version" = "LauncherCli 1.1.7.0" ] || fail "after the update: $version"
+
+# 5. The window. Its hosts are built in, so a build of it of its own
+#    (build/win64-window, only Launcher.exe) carries the port of this run's
+#    server: a fixed port may be taken on a shared machine. Only the file with
+#    the hosts is compiled again from one run to the next.
+cd "$src"
+"$src/demo/prepare.sh" "$linux_bin" "$work/window" >/dev/null
+window_port=""
+for attempt in 1 2 3 4 5; do
+  candidate=$((20000 + RANDOM % 20000))
+  "$linux_bin/patch-server" --port "$candidate" "$work/window/server" > "$work/window-server.log" 2>&1 &
+  window_server_pid=$!
+  sleep 0.3
+  if kill -0 "$window_server_pid" 2>/dev/null; then window_port=$candidate; break; fi
+  window_server_pid=""
+done
+[ -n "$window_port" ] || fail "could not start patch-server for the window"
+cmake --preset win64 -B build/win64-window "${launcher[@]}" -DLAUNCHER_WARNINGS_AS_ERRORS=ON \
+  -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_DEMO_ORIGIN="http://127.0.0.1:$window_port" \
+  -U 'LAUNCHER_*_HOST' >/dev/null
+timeout 1800 cmake --build build/win64-window -j "$jobs" --target Launcher TarnwellCompress >/dev/null
+win_window=build/win64-window/bin
+display=""
+for n in $(seq 90 130); do
+  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { display=":$n"; break; }
+done
+[ -n "$display" ] || fail "no free X display"
+Xvfb "$display" -screen 0 1600x900x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+export DISPLAY="$display"
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.2; done
+xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
+openbox > "$work/openbox.log" 2>&1 &
+
+window_client="$work/window-client"
+mkdir -p "$window_client"
+cp "$win_window/Launcher.exe" "$win/UpDateLauncher.exe" "$win/TarnwellCompress.dll" "$window_client/"
+cp "$win/demo-game.exe" "$window_client/Corvatheon2.exe"
+cd "$window_client"
+timeout 400 wine Launcher.exe > "$work/window.err" 2>&1 &
+launcher_pid=$!
+
+# The background window ("自动更新") at the picture's size, the controls layer over it.
+geometry=""
+for _ in $(seq 120); do
+  for id in $(xdotool search --onlyvisible --name '^自动更新$' 2>/dev/null); do
+    geometry=$(xwininfo -id "$id" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
+  done
+  [ "$geometry" = "1360x655" ] && break
+  sleep 0.5
+done
+[ "$geometry" = "1360x655" ] || fail "no 1360x655 launcher window (last seen: ${geometry:-none})"
+fore=$(xdotool search --onlyvisible --name '^Launcher$' 2>/dev/null | head -1)
+[ -n "$fore" ] || fail "the controls layer is not shown"
+fore_geometry=$(xwininfo -id "$fore" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
+[ "$fore_geometry" = "1360x655" ] || fail "the controls layer is $fore_geometry"
+
+# A second launcher ends at once and opens nothing.
+start=$SECONDS
+timeout 60 wine Launcher.exe > /dev/null 2>&1 || fail "the second Launcher.exe did not end by itself"
+[ $((SECONDS - start)) -le 30 ] || fail "the second Launcher.exe took $((SECONDS - start)) s to end"
+windows=$(xdotool search --onlyvisible --name '^自动更新$' 2>/dev/null | wc -l)
+[ "$windows" = 1 ] || fail "$windows launcher windows after a second start"
+
+# The update reaches the latest patch while the window shows it.
+for _ in $(seq 300); do
+  [ "$(cat PRESENTVERSION.DAT 2>/dev/null)" = "00006" ] && break
+  kill -0 "$launcher_pid" 2>/dev/null || break
+  sleep 1
+done
+[ "$(cat PRESENTVERSION.DAT 2>/dev/null)" = "00006" ] ||
+  fail "the window's update ended at $(cat PRESENTVERSION.DAT 2>/dev/null || echo nothing)"
+
+# Escape closes the launcher.
+xdotool windowactivate --sync "$fore" >/dev/null 2>&1 || true
+xdotool key Escape
+for _ in $(seq 60); do kill -0 "$launcher_pid" 2>/dev/null || break; sleep 0.5; done
+if kill -0 "$launcher_pid" 2>/dev/null; then fail "Escape did not close the launcher"; fi
+wait "$launcher_pid" || fail "Launcher.exe ended with status $?"
 echo "test-windows: all Windows stages passed"
