@@ -59,10 +59,12 @@ ls -l build/win32/bin/*.exe build/win32/bin/*.dll build/win64/bin/*.exe build/wi
 # Wine in a prefix of our own; Chinese Windows, so the system code page is 936.
 export WINEPREFIX="$src/build/win64/wine-prefix" WINEDEBUG=-all LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 timeout 300 wineboot --init >/dev/null 2>&1 || true
+# Let the prefix settle (its services end) before the tests start their own.
+timeout 120 wineserver --wait || true
 
 # engine_tests.exe and transfer_tests.exe, each under its time limit; the cases
 # Wine cannot run are listed in tests/wine_excluded.filter.
-timeout 1800 ctest --test-dir build/win64 --output-on-failure --timeout 900
+timeout 1800 ctest --test-dir build/win64 --output-on-failure --timeout 600
 
 # End to end against the Linux build's patch-server and mkpatch.
 if [ ! -x "$linux_bin/patch-server" ] || [ ! -x "$linux_bin/mkpatch" ]; then
