@@ -12,7 +12,7 @@ constexpr int kBarWidth = 24;
 std::string Bar(std::uint64_t done, std::uint64_t whole) {
     const std::uint64_t filled = whole ? done * kBarWidth / whole : 0;
     std::string bar(kBarWidth, '-');
-    for (std::uint64_t i = 0; i < filled && i < kBarWidth; ++i) bar[i] = '#';
+    for (std::size_t i = 0; i < filled && i < kBarWidth; ++i) bar[i] = '#';
     return "[" + bar + "]";
 }
 

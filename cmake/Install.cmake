@@ -33,6 +33,10 @@ Categories=Game;
 install(FILES ${PROJECT_SOURCE_DIR}/res/icon/128-256.png DESTINATION share/icons/hicolor/256x256/apps
         RENAME corvatheon2-launcher.png COMPONENT launcher)
 
+if(WIN32)
+  # The Windows directory: the programs and the library, nothing else.
+  return()
+endif()
 install(TARGETS mkpatch patch-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 
 set(CPACK_GENERATOR DEB)

@@ -8,9 +8,18 @@
 #include <libdeflate.h>
 #endif
 
-__attribute__((visibility("default"))) int uncompress(unsigned char* dest, unsigned long* destLen,
-                                                      const unsigned char* source,
-                                                      unsigned long sourceLen) {
+#ifdef _WIN32
+/* The static zlib linked into the DLL has an `uncompress` of its own: ours is
+ * exported under that name by tarnwell_compress.def instead. */
+#define TARNWELL_UNCOMPRESS tarnwell_uncompress
+#define TARNWELL_EXPORT
+#else
+#define TARNWELL_UNCOMPRESS uncompress
+#define TARNWELL_EXPORT __attribute__((visibility("default")))
+#endif
+
+TARNWELL_EXPORT int TARNWELL_UNCOMPRESS(unsigned char* dest, unsigned long* destLen,
+                                        const unsigned char* source, unsigned long sourceLen) {
 #ifdef TARNWELL_WITH_LIBDEFLATE
     /* A decompressor object per call: the launcher calls from several threads,
      * and one object costs a small allocation next to a whole entry. */

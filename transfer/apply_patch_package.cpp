@@ -248,7 +248,8 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
             stop(FromReadStatus(status), which() + reader.Problem());
             break;
         }
-        if (!IsSafeEntryName(entry.name)) {
+        std::string path = IsSafeEntryName(entry.name) ? ToLocalPath(entry.name) : std::string();
+        if (path.empty()) {
             stop(ApplyResult::kDamagedPackage, at() + "name refused");
             break;
         }
@@ -280,7 +281,7 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
             stop(FromReadStatus(status), at() + reader.Problem());
             break;
         }
-        item->path = ToLocalPath(entry.name);
+        item->path = std::move(path);
         item->where = at();
         item->compressedSize = entry.compressedSize;
         item->uncompressedSize = entry.uncompressedSize;

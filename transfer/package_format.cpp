@@ -1,5 +1,7 @@
 #include "transfer/package_format.h"
 
+#include "platform/code_page.h"
+
 namespace launcher {
 
 void PutUint32(unsigned char* out, std::uint32_t value) {
@@ -89,11 +91,19 @@ std::string ExceedsCompressedSize(std::uint32_t uncompressedSize, std::uint32_t 
 bool IsSafeEntryName(std::string_view name) { return UnsafeReason(name) == nullptr; }
 
 std::string ToLocalPath(std::string_view name) {
-    std::string path(name);
-    for (char& ch : path) {
-        if (ch == kPackageSeparator) ch = kPathSeparator;
+    // Split by bytes first, as the launcher always has: a 0x5C that ends a
+    // double-byte character still separates.
+    std::string path;
+    std::string part;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = name.find(kPackageSeparator, start);
+        if (!PackageNameToUtf8(name.substr(start, end - start), part)) return {};
+        path += part;
+        if (end == std::string_view::npos) return path;
+        path += kPathSeparator;
+        start = end + 1;
     }
-    return path;
 }
 
 PackageReader::PackageReader(File& file) : file_(file), left_(file.Remaining()) {}

@@ -57,7 +57,9 @@ std::string ExceedsCompressedSize(std::uint32_t uncompressedSize, std::uint32_t 
 // names whose last part is empty (they would name a directory), and names with
 // a part equal to the applier's temporary file name.
 bool IsSafeEntryName(std::string_view name);
-// The stored name with the platform's separator.
+// The stored name as a path of this system: the platform's separator, each part
+// converted from the code page packages use here (see platform/code_page.h).
+// Empty when the name is not text in that code page.
 std::string ToLocalPath(std::string_view name);
 
 // --- Reading -----------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace launcher::test {
@@ -134,9 +135,15 @@ std::vector<std::string> RecordingMessageBoxes::Texts() const {
 void TempDirTest::SetUp() {
     namespace fs = std::filesystem;
     previous_ = fs::current_path().string();
-    std::string pattern = (fs::temp_directory_path() / "launcher-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    // A directory of our own: create_directory fails on a name already taken.
+    std::random_device random;
+    for (int attempt = 0; dir_.empty() && attempt < 100; ++attempt) {
+        const fs::path candidate = fs::temp_directory_path() /
+                                   ("launcher-test-" + std::to_string(random()) + "-" +
+                                    std::to_string(attempt));
+        if (fs::create_directory(candidate)) dir_ = candidate.string();
+    }
+    ASSERT_FALSE(dir_.empty());
     fs::current_path(dir_);
 }
 
@@ -172,9 +179,15 @@ std::vector<OwnerCall> FetcherStartMessages() {
 }
 
 bool LoadBuiltDecompressor() {
-    g_pfnUncompress = reinterpret_cast<UncompressFunction>(LoadLibrarySymbol(
-        std::string(LAUNCHER_BIN_DIR) + "/" + SharedLibraryFileName(kDecompressorLibrary),
-        kDecompressorEntry));
+#ifdef _WIN32
+    // Beside the test program, the one place Windows builds load it from.
+    const std::string library = SharedLibraryFileName(kDecompressorLibrary);
+#else
+    const std::string library =
+        std::string(LAUNCHER_BIN_DIR) + "/" + SharedLibraryFileName(kDecompressorLibrary);
+#endif
+    g_pfnUncompress =
+        reinterpret_cast<UncompressFunction>(LoadLibrarySymbol(library, kDecompressorEntry));
     return g_pfnUncompress != nullptr;
 }
 

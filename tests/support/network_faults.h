@@ -116,7 +116,9 @@ inline std::string Head(const std::string& status, const std::string& headers) {
 
 inline std::size_t RangeStart(const HttpRequestRecord& request) {
     const std::string range = request.Header("range");
-    return range.rfind("bytes=", 0) == 0 ? std::strtoull(range.c_str() + 6, nullptr, 10) : 0;
+    return range.rfind("bytes=", 0) == 0
+               ? static_cast<std::size_t>(std::strtoull(range.c_str() + 6, nullptr, 10))
+               : 0;
 }
 
 using Behaviour = std::function<void(const HttpRequestRecord&, RawConnection&, const std::string&)>;

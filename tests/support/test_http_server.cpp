@@ -3,12 +3,16 @@
 // shuts down open sockets so that every thread can be joined at once.
 #include "tests/support/test_http_server.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -23,6 +27,44 @@
 #include <thread>
 
 namespace launcher::test {
+
+#ifdef _WIN32
+using Socket = SOCKET;
+constexpr Socket kNoSocket = INVALID_SOCKET;
+constexpr int kSendFlags = 0;
+constexpr int kShutSend = SD_SEND;
+constexpr int kShutBoth = SD_BOTH;
+void CloseSocket(Socket s) {
+    ::closesocket(s);
+}
+bool Interrupted() {
+    return false;
+}
+// Programs are started without inheriting handles.
+void CloseOnExec(Socket) {}
+struct WinsockStarted {
+    WinsockStarted() {
+        WSADATA data;
+        ::WSAStartup(MAKEWORD(2, 2), &data);
+    }
+};
+#else
+using Socket = int;
+constexpr Socket kNoSocket = -1;
+constexpr int kSendFlags = MSG_NOSIGNAL;
+constexpr int kShutSend = SHUT_WR;
+constexpr int kShutBoth = SHUT_RDWR;
+void CloseSocket(Socket s) {
+    ::close(s);
+}
+bool Interrupted() {
+    return errno == EINTR;
+}
+// A started program keeps no test connection open.
+void CloseOnExec(Socket s) {
+    ::fcntl(s, F_SETFD, FD_CLOEXEC);
+}
+#endif
 namespace {
 
 std::string Lower(std::string s) {
@@ -52,8 +94,7 @@ std::string Head(const std::string& statusLine, const std::string& headers) {
 }  // namespace
 
 struct TestHttpServer::Impl {
-    int listenFd = -1;
-    int wakePipe[2] = {-1, -1};
+    Socket listenFd = kNoSocket;
     int port = 0;
     std::thread acceptThread;
 
@@ -62,16 +103,17 @@ struct TestHttpServer::Impl {
     bool stopping = false;
     std::map<std::string, Handler> routes;
     std::vector<HttpRequestRecord> requests;
-    std::set<int> openFds;
+    std::set<Socket> openFds;
     std::vector<std::thread> connections;
 
     class Connection : public RawConnection {
     public:
-        Connection(Impl& impl, int fd) : impl_(impl), fd_(fd) {}
+        Connection(Impl& impl, Socket fd) : impl_(impl), fd_(fd) {}
         bool Send(std::string_view bytes) override {
             while (!bytes.empty()) {
-                ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-                if (sent < 0 && errno == EINTR) continue;
+                const int size = static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 20));
+                const auto sent = ::send(fd_, bytes.data(), size, kSendFlags);
+                if (sent < 0 && Interrupted()) continue;
                 if (sent <= 0) return false;
                 bytes.remove_prefix(static_cast<std::size_t>(sent));
             }
@@ -85,22 +127,21 @@ struct TestHttpServer::Impl {
 
     private:
         Impl& impl_;
-        int fd_;
+        Socket fd_;
     };
 
     void AcceptLoop() {
         for (;;) {
-            pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0) {
-                if (errno == EINTR) continue;
+            // Stop wakes this by connecting once more.
+            Socket fd = ::accept(listenFd, nullptr, nullptr);
+            if (fd == kNoSocket) {
+                if (Interrupted()) continue;
                 return;
             }
-            if (fds[1].revents) return;
-            int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) continue;
+            CloseOnExec(fd);
             std::lock_guard lock(mutex);
             if (stopping) {
-                ::close(fd);
+                CloseSocket(fd);
                 return;
             }
             openFds.insert(fd);
@@ -109,12 +150,12 @@ struct TestHttpServer::Impl {
     }
 
     // Reads one request head; false when the peer went away first.
-    static bool ReadRequest(int fd, HttpRequestRecord& record) {
+    static bool ReadRequest(Socket fd, HttpRequestRecord& record) {
         std::string data;
         char chunk[4096];
         while (data.find("\r\n\r\n") == std::string::npos) {
-            ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
-            if (got < 0 && errno == EINTR) continue;
+            const auto got = ::recv(fd, chunk, sizeof chunk, 0);
+            if (got < 0 && Interrupted()) continue;
             if (got <= 0) return false;
             data.append(chunk, static_cast<std::size_t>(got));
         }
@@ -138,7 +179,7 @@ struct TestHttpServer::Impl {
         return true;
     }
 
-    void Serve(int fd) {
+    void Serve(Socket fd) {
         HttpRequestRecord record;
         if (ReadRequest(fd, record)) {
             Handler handler;
@@ -156,8 +197,8 @@ struct TestHttpServer::Impl {
             }
         }
         std::lock_guard lock(mutex);
-        ::shutdown(fd, SHUT_WR);
-        ::close(fd);
+        ::shutdown(fd, kShutSend);
+        CloseSocket(fd);
         openFds.erase(fd);
     }
 
@@ -168,45 +209,54 @@ struct TestHttpServer::Impl {
             if (stopping) return;
             stopping = true;
             // Unblocks handlers in recv/send; each closes its own descriptor.
-            for (int fd : openFds) ::shutdown(fd, SHUT_RDWR);
+            for (Socket fd : openFds) ::shutdown(fd, kShutBoth);
         }
         wake.notify_all();
-        if (wakePipe[1] >= 0) {
-            char byte = 1;
-            [[maybe_unused]] auto ignored = ::write(wakePipe[1], &byte, 1);
+        if (acceptThread.joinable()) {
+            Socket waker = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address = Loopback(port);
+            ::connect(waker, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            acceptThread.join();
+            CloseSocket(waker);
         }
-        if (acceptThread.joinable()) acceptThread.join();
         {
             std::lock_guard lock(mutex);
             threads.swap(connections);
         }
         for (auto& thread : threads) thread.join();
-        if (listenFd >= 0) ::close(listenFd);
-        listenFd = -1;
-        for (int& fd : wakePipe) {
-            if (fd >= 0) ::close(fd);
-            fd = -1;
-        }
+        if (listenFd != kNoSocket) CloseSocket(listenFd);
+        listenFd = kNoSocket;
+    }
+
+    static sockaddr_in Loopback(int port) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        return address;
     }
 };
 
 TestHttpServer::TestHttpServer() : impl_(std::make_unique<Impl>()) {
+#ifdef _WIN32
+    static const WinsockStarted winsock;
+#else
     // The server is on this machine; a proxy configured for it must not stand between.
     ::setenv("no_proxy", "127.0.0.1,localhost", 1);
+#endif
     Impl& impl = *impl_;
-    impl.listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (impl.listenFd < 0) throw std::runtime_error("socket");
+    impl.listenFd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (impl.listenFd == kNoSocket) throw std::runtime_error("socket");
+    CloseOnExec(impl.listenFd);
+#ifndef _WIN32
     int yes = 1;
     ::setsockopt(impl.listenFd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
+#endif
+    sockaddr_in address = Impl::Loopback(0);
     socklen_t length = sizeof address;
     if (::bind(impl.listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(impl.listenFd, 64) != 0 ||
-        ::getsockname(impl.listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-        ::pipe2(impl.wakePipe, O_CLOEXEC) != 0) {
+        ::getsockname(impl.listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         impl.Stop();
         throw std::runtime_error("cannot listen on 127.0.0.1");
     }

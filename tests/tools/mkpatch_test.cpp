@@ -170,6 +170,11 @@ TEST_F(MkpatchTest, BuildRefusesWhatThePackageCannotHold) {
              fs::resize_file("in/huge", std::uintmax_t{1} << 32);  // sparse
          },
          {"build", "p.dat", "in"}, "4 GiB"},
+        {"name with no code page 936 form",
+         [] { MakeTree("in", {{"地图/\xF0\x9F\x98\x80", "x"}}); },
+         {"build", "--names", "gbk", "p.dat", "in"}, "no code page 936 form"},
+        {"code page 936 name with a 0x5C byte", [] { MakeTree("in", {{"乗.txt", "x"}}); },
+         {"diff", "--names", "gbk", "p.dat", "in", "in"}, "byte 0x5C"},
         {"missing directory", [] {}, {"build", "p.dat", "in"}, "not a directory"},
         {"package inside the tree", [] { MakeTree("in", {{"x", "x"}}); },
          {"build", "in/p.dat", "in"}, "contain itself"},

@@ -59,7 +59,7 @@ protected:
     static Tree Installation() {
         Tree tree;
         for (const auto& item : fs::recursive_directory_iterator(".")) {
-            std::string path = fs::relative(item.path(), ".").string();
+            std::string path = fs::relative(item.path(), ".").generic_string();
             if (item.is_directory()) {
                 tree[path + "/"] = "";
             } else {
@@ -280,6 +280,7 @@ TEST_F(ApplyPatchPackageTest, OlderFileSurvivesFailures) {
 // A replaced file keeps its mode; a new program can be started.
 TEST_F(ApplyPatchPackageTest, FileModes) {
     WriteFile("game", "old");
+#ifndef _WIN32  // no permission bits there; see tests/wine_excluded.filter
     ASSERT_EQ(::chmod("game", 0755), 0);
     const mode_t previous = ::umask(027);
     EXPECT_EQ(Apply(Count(4) + Entry("game", "#!new") + Entry("data", "d") +
@@ -293,6 +294,7 @@ TEST_F(ApplyPatchPackageTest, FileModes) {
         EXPECT_EQ(st.st_mode & 07777, mode) << name;
     }
     EXPECT_EQ(ReadFile("game"), "#!new");
+#endif
 }
 
 TEST_F(ApplyPatchPackageTest, MissingDecompressorFailsCleanly) {

@@ -23,7 +23,8 @@ Outcome Decompress(UncompressFunction uncompress, const std::string& stream, uns
     std::string out(room + 1, '\0');
     unsigned long size = room;
     int rc = uncompress(reinterpret_cast<unsigned char*>(out.data()), &size,
-                        reinterpret_cast<const unsigned char*>(stream.data()), stream.size());
+                        reinterpret_cast<const unsigned char*>(stream.data()),
+                        static_cast<unsigned long>(stream.size()));
     return {rc, rc == Z_OK ? size : 0, rc == Z_OK ? out.substr(0, size) : std::string()};
 }
 

@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "platform/code_page.h"
 #include "tools/mkpatch/mkpatch.h"
 #include "transfer/package_format.h"
 
@@ -27,22 +28,45 @@ struct SourceFile {
     std::string stored;  // relative, backslash-separated
 };
 
-bool StoredName(const fs::path& relative, std::string& stored, std::string& error) {
+// UTF-8 whatever the system's own encoding of paths.
+std::string Utf8Of(const fs::path& path) {
+    const std::u8string text = path.generic_u8string();
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size());
+}
+
+bool StoredName(const fs::path& relative, Names names, std::string& stored, std::string& error) {
     for (const auto& part : relative) {
-        if (part.string().find(kPackageSeparator) != std::string::npos) {
+        if (Utf8Of(part).find(kPackageSeparator) != std::string::npos) {
             error = "the name contains a backslash, which packages use to separate directories";
             return false;
         }
     }
-    stored = relative.generic_string();
+    stored = Utf8Of(relative);
     std::replace(stored.begin(), stored.end(), '/', kPackageSeparator);
+    if (names == Names::kGbk) {
+        std::string gbk;
+        if (!Utf8ToGbk(stored, gbk)) {
+            error = "the name has no code page 936 form (--names gbk)";
+            return false;
+        }
+        // The launcher splits names by bytes: a character ending in 0x5C
+        // would become a directory there.
+        if (std::count(gbk.begin(), gbk.end(), kPackageSeparator) !=
+            std::count(stored.begin(), stored.end(), kPackageSeparator)) {
+            error =
+                "a character of the name ends in byte 0x5C in code page 936, which the "
+                "launcher would take for a directory separator";
+            return false;
+        }
+        stored = std::move(gbk);
+    }
     error = CheckStorableName(stored);
     return error.empty();
 }
 
 // Every regular file under `root`, in the byte order of the stored names, so
 // that the same tree always gives the same package.
-bool Collect(const fs::path& root, std::vector<SourceFile>& files, std::ostream& err) {
+bool Collect(const fs::path& root, Names names, std::vector<SourceFile>& files, std::ostream& err) {
     std::error_code ec;
     if (!fs::is_directory(root, ec)) {
         err << "mkpatch: " << root.string() << ": not a directory or not readable\n";
@@ -80,7 +104,7 @@ bool Collect(const fs::path& root, std::vector<SourceFile>& files, std::ostream&
         }
         SourceFile file{relative, item.path(), {}};
         std::string error;
-        if (!StoredName(relative, file.stored, error)) {
+        if (!StoredName(relative, names, file.stored, error)) {
             err << "mkpatch: " << item.path().string() << ": " << error << "\n";
             ok = false;
             continue;
@@ -101,10 +125,14 @@ bool ReadAll(const fs::path& path, std::string& data) {
     if (!in) return false;
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
-    if (size < 0) return false;
+    // A 32-bit build reads at most what fits in its address space.
+    if (size < 0 ||
+        static_cast<std::uintmax_t>(size) > std::numeric_limits<std::size_t>::max() / 2) {
+        return false;
+    }
     in.seekg(0);
     data.resize(static_cast<std::size_t>(size));
-    in.read(data.data(), size);
+    in.read(data.data(), static_cast<std::streamsize>(data.size()));
     return static_cast<bool>(in);
 }
 
@@ -188,21 +216,21 @@ int WritePackage(const std::string& output, const std::vector<const SourceFile*>
 }  // namespace
 
 int Build(const std::string& output, const std::string& directory, std::ostream& out,
-          std::ostream& err) {
+          std::ostream& err, Names names) {
     if (Inside(output, directory)) {
         err << "mkpatch: " << output << " lies inside " << directory
             << "; the package would contain itself\n";
         return kFailed;
     }
     std::vector<SourceFile> files;
-    if (!Collect(directory, files, err)) return kFailed;
+    if (!Collect(directory, names, files, err)) return kFailed;
     std::vector<const SourceFile*> all;
     for (const auto& file : files) all.push_back(&file);
     return WritePackage(output, all, out, err);
 }
 
 int Diff(const std::string& output, const std::string& oldDirectory,
-         const std::string& newDirectory, std::ostream& out, std::ostream& err) {
+         const std::string& newDirectory, std::ostream& out, std::ostream& err, Names names) {
     if (Inside(output, newDirectory)) {
         err << "mkpatch: " << output << " lies inside " << newDirectory
             << "; the package would contain itself\n";
@@ -217,8 +245,8 @@ int Diff(const std::string& output, const std::string& oldDirectory,
     }
     // OLD is only compared against: names it could not store do not matter.
     std::ostringstream ignored;
-    Collect(oldDirectory, oldFiles, ignored);
-    if (!Collect(newDirectory, newFiles, err)) return kFailed;
+    Collect(oldDirectory, names, oldFiles, ignored);
+    if (!Collect(newDirectory, names, newFiles, err)) return kFailed;
 
     const fs::path oldRoot(oldDirectory);
     std::vector<const SourceFile*> changed;

@@ -12,10 +12,12 @@ namespace {
 constexpr const char* kUsage =
     R"(usage: mkpatch COMMAND ...
 
-  mkpatch build OUT.DAT DIR
+  mkpatch build [--names utf-8|gbk] OUT.DAT DIR
       Packs every file under DIR (names relative to DIR) into the patch package
-      OUT.DAT. Empty directories are not carried.
-  mkpatch diff OUT.DAT OLD NEW
+      OUT.DAT. Empty directories are not carried. Names are stored in UTF-8
+      (Linux clients) or with --names gbk in code page 936 (Windows clients on a
+      Chinese system, which read names in the system's code page).
+  mkpatch diff [--names utf-8|gbk] OUT.DAT OLD NEW
       Packs the files of NEW that are new or changed against OLD. Packages cannot
       delete files; files only in OLD are listed as a warning.
   mkpatch list PKG
@@ -129,18 +131,24 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                  "--packages", "--serial", "--valid-days"};
     if (command == "sign") known = {"--key", "--packages", "--serial", "--valid-days"};
     if (command == "checklist") known = {"--launcher"};
+    if (command == "build" || command == "diff") known = {"--names"};
     if (!SplitOptions(args, known, options, positional, error)) return BadUsage(err, error);
+    const std::string nameOption = Option(options, "--names");
+    if (!nameOption.empty() && nameOption != "utf-8" && nameOption != "gbk") {
+        return BadUsage(err, "--names takes utf-8 or gbk");
+    }
+    const Names names = nameOption == "gbk" ? Names::kGbk : Names::kUtf8;
 
     auto expect = [&](std::size_t count) {
         return positional.size() == count;
     };
     if (command == "build") {
         if (!expect(2)) return BadUsage(err, "build takes OUT.DAT DIR");
-        return Build(positional[0], positional[1], out, err);
+        return Build(positional[0], positional[1], out, err, names);
     }
     if (command == "diff") {
         if (!expect(3)) return BadUsage(err, "diff takes OUT.DAT OLD NEW");
-        return Diff(positional[0], positional[1], positional[2], out, err);
+        return Diff(positional[0], positional[1], positional[2], out, err, names);
     }
     if (command == "list") {
         if (!expect(1)) return BadUsage(err, "list takes PKG");

@@ -18,11 +18,16 @@ inline constexpr int kBadUsage = 2;
 // errors and warnings to `err`.
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// How entry names are stored: UTF-8 for Linux clients, code page 936 for
+// Windows clients on a Chinese system (they read names in the system's code page).
+enum class Names { kUtf8, kGbk };
+
 // The commands, arguments already counted.
 int Build(const std::string& output, const std::string& directory, std::ostream& out,
-          std::ostream& err);
+          std::ostream& err, Names names = Names::kUtf8);
 int Diff(const std::string& output, const std::string& oldDirectory,
-         const std::string& newDirectory, std::ostream& out, std::ostream& err);
+         const std::string& newDirectory, std::ostream& out, std::ostream& err,
+         Names names = Names::kUtf8);
 int List(const std::string& package, std::ostream& out, std::ostream& err);
 int Verify(const std::string& package, std::ostream& out, std::ostream& err);
 int ServerList(const std::string& launcherVersion, const std::string& latest,

@@ -1,0 +1,374 @@
+// Win32 realisation of the installation directory's files. The File keeps a C
+// runtime descriptor over its Win32 handle, so the class is the same on both
+// platforms; every operation goes to the handle itself.
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cerrno>
+
+#include "platform/win32/wide_text.h"
+
+namespace launcher {
+
+namespace {
+
+using win32::WidePath;
+
+HANDLE HandleOf(int fd) {
+    return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+}
+
+// Shared so that a reader or a rename elsewhere is never refused by our handle.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool IsReparsePoint(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Only a plain file counts: not a directory, not a link or junction.
+bool IsPlainFile(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    return ::GetFileInformationByHandle(handle, &info) &&
+           !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+// Failures leave errno set as on POSIX, so that callers can say why.
+bool Failed(DWORD error = ::GetLastError()) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+            errno = ENOENT;
+            break;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            errno = EEXIST;
+            break;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            errno = ENOSPC;
+            break;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+            errno = EACCES;
+            break;
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            errno = ENOMEM;
+            break;
+        default:
+            errno = EIO;
+            break;
+    }
+    return false;
+}
+
+// Why a name could not be opened as a file: a directory or a link stands there.
+bool FailedAt(const std::wstring& path) {
+    const DWORD error = ::GetLastError();
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        errno = ELOOP;
+        return false;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        errno = EISDIR;
+        return false;
+    }
+    return Failed(error);
+}
+
+constexpr DWORD kChunk = DWORD{1} << 30;
+
+DWORD ChunkOf(std::size_t size) {
+    return size < kChunk ? static_cast<DWORD>(size) : kChunk;
+}
+
+}  // namespace
+
+File::~File() {
+    Close();
+}
+
+File::File(File&& other) noexcept : fd_(other.fd_) {
+    other.fd_ = -1;
+}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+bool File::Open(const std::string& path, Mode mode) {
+    Close();
+    const std::wstring wide = WidePath(path);
+    DWORD access = GENERIC_WRITE;
+    DWORD disposition = OPEN_EXISTING;
+    switch (mode) {
+        case Mode::kRead:
+            access = GENERIC_READ;
+            break;
+        case Mode::kWriteExisting:
+            break;
+        case Mode::kCreateAlways:
+            disposition = CREATE_ALWAYS;
+            break;
+        case Mode::kCreateFresh:
+        // Programs are known by their name on Windows: nothing to mark.
+        case Mode::kCreateFreshExecutable:
+            // DeleteFileW removes a link itself, never what it points at.
+            if (!::DeleteFileW(wide.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+                return FailedAt(wide);
+            }
+            disposition = CREATE_NEW;
+            break;
+    }
+    // Never write through a link or junction that stands at the name.
+    if (mode != Mode::kRead && IsReparsePoint(wide)) {
+        errno = ELOOP;
+        return false;
+    }
+    const DWORD flags =
+        FILE_ATTRIBUTE_NORMAL | (mode == Mode::kRead ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE handle =
+        ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, disposition, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return FailedAt(wide);
+    if (!IsPlainFile(handle)) {
+        ::CloseHandle(handle);
+        errno = EISDIR;
+        return false;
+    }
+    if (mode == Mode::kWriteExisting) {
+        LARGE_INTEGER end{};
+        if (!::SetFilePointerEx(handle, end, nullptr, FILE_END)) {
+            Failed();
+            ::CloseHandle(handle);
+            return false;
+        }
+    }
+    fd_ = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                            mode == Mode::kRead ? _O_RDONLY | _O_BINARY : _O_BINARY);
+    if (fd_ < 0) {
+        ::CloseHandle(handle);
+        return false;
+    }
+    return true;
+}
+
+bool File::ReadExact(void* buffer, std::size_t size) {
+    auto* out = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        DWORD got = 0;
+        if (!::ReadFile(HandleOf(fd_), out + done, ChunkOf(size - done), &got, nullptr)) {
+            return Failed();
+        }
+        if (got == 0) return false;
+        done += got;
+    }
+    return true;
+}
+
+long long File::ReadSome(void* buffer, std::size_t size) {
+    DWORD got = 0;
+    if (!::ReadFile(HandleOf(fd_), buffer, ChunkOf(size), &got, nullptr)) {
+        Failed();
+        return -1;
+    }
+    return got;
+}
+
+bool File::WriteAll(const void* buffer, std::size_t size) {
+    const auto* in = static_cast<const char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        DWORD put = 0;
+        if (!::WriteFile(HandleOf(fd_), in + done, ChunkOf(size - done), &put, nullptr)) {
+            return Failed();
+        }
+        if (put == 0) return Failed(ERROR_DISK_FULL);
+        done += put;
+    }
+    return true;
+}
+
+long long File::Size() const {
+    LARGE_INTEGER size{};
+    if (fd_ < 0) return -1;
+    if (!::GetFileSizeEx(HandleOf(fd_), &size)) {
+        Failed();
+        return -1;
+    }
+    return size.QuadPart;
+}
+
+long long File::Remaining() const {
+    LARGE_INTEGER zero{}, position{};
+    if (fd_ < 0 || !::SetFilePointerEx(HandleOf(fd_), zero, &position, FILE_CURRENT)) return -1;
+    const long long size = Size();
+    if (size < 0) return -1;
+    return size > position.QuadPart ? size - position.QuadPart : 0;
+}
+
+bool File::Truncate(std::uint64_t size) {
+    // Leaves the position at the new end, where the next write appends.
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(size);
+    return fd_ >= 0 && ::SetFilePointerEx(HandleOf(fd_), at, nullptr, FILE_BEGIN) &&
+           ::SetEndOfFile(HandleOf(fd_));
+}
+
+bool File::Sync() {
+    return fd_ >= 0 && (::FlushFileBuffers(HandleOf(fd_)) || Failed());
+}
+
+bool File::Close() {
+    if (fd_ < 0) return true;
+    const int fd = fd_;
+    fd_ = -1;
+    return ::_close(fd) == 0;  // sets errno itself
+}
+
+bool PathExists(const std::string& path) {
+    return ::GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+long long FileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) return -1;
+    return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool RemoveFile(const std::string& path) {
+    return ::DeleteFileW(WidePath(path).c_str()) != 0;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    return RenameFileOver(from, to) == PathProblem::kNone;
+}
+
+PathProblem RenameFileOver(const std::string& from, const std::string& to) {
+    const std::wstring source = WidePath(from);
+    const std::wstring target = WidePath(to);
+    // The file's bytes reach the disk before its name takes the place of the
+    // old one: without a file-system-wide sync, this is what keeps a crash from
+    // leaving a new name over missing data.
+    HANDLE handle = ::CreateFileW(source.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return PathProblem::kOther;
+    const bool flushed = IsPlainFile(handle) && ::FlushFileBuffers(handle);
+    ::CloseHandle(handle);
+    if (!flushed) return PathProblem::kOther;
+    if (::MoveFileExW(source.c_str(), target.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return PathProblem::kNone;
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILENAME_EXCED_RANGE) return PathProblem::kNameTooLong;
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return PathProblem::kIsADirectory;
+    }
+    Failed(error);
+    return PathProblem::kOther;
+}
+
+PathProblem CreateDirectoriesBelowHere(const std::string& directory, std::string& blocker) {
+    // Part by part from the current directory; an existing part must be a
+    // directory itself, not a link or junction to one.
+    for (std::size_t start = 0; start < directory.size();) {
+        std::size_t end = directory.find('/', start);
+        if (end == std::string::npos) end = directory.size();
+        const bool empty = end == start;
+        start = end + 1;
+        if (empty) continue;
+        const std::string prefix = directory.substr(0, end);
+        const std::wstring wide = WidePath(prefix);
+        PathProblem problem = PathProblem::kNone;
+        if (!::CreateDirectoryW(wide.c_str(), nullptr)) {
+            const DWORD error = ::GetLastError();
+            const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+            if (error == ERROR_FILENAME_EXCED_RANGE) {
+                problem = PathProblem::kNameTooLong;
+            } else if (attributes == INVALID_FILE_ATTRIBUTES) {
+                problem = PathProblem::kOther;
+            } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                problem = PathProblem::kSymbolicLink;
+            } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                problem = PathProblem::kNotADirectory;
+            }
+        }
+        if (problem != PathProblem::kNone) {
+            blocker = prefix;
+            return problem;
+        }
+    }
+    return PathProblem::kNone;
+}
+
+bool CreateDirectoryOnce(const std::string& path) {
+    const std::wstring wide = WidePath(path);
+    if (::CreateDirectoryW(wide.c_str(), nullptr)) return true;
+    if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    // An existing directory will do, but not a link or junction to one.
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// MOVEFILE_WRITE_THROUGH already made the rename durable: NTFS journals the
+// directory itself.
+bool SyncDirectory(const std::string&) {
+    return true;
+}
+
+// Windows has no permission bits to carry over (programs are known by their
+// extension); what is left is the rule that `from` is a plain file.
+bool CopyFileMode(const std::string& from, const std::string&) {
+    const DWORD attributes = ::GetFileAttributesW(WidePath(from).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+// Every rename flushed its file first (RenameFile), so nothing is left to do:
+// a user cannot flush a whole volume on Windows.
+bool SyncInstallation() {
+    return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& contents) {
+    File file;
+    if (!file.Open(path, File::Mode::kRead)) return false;
+    contents.clear();
+    char buffer[65536];
+    for (;;) {
+        long long got = file.ReadSome(buffer, sizeof buffer);
+        if (got < 0) return false;
+        if (got == 0) return true;
+        contents.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+bool ReplaceFileAtomically(const std::string& path, const void* data, std::size_t size) {
+    // One fixed name: a process killed before the rename leaves at most one
+    // leftover, which the next write removes and creates anew.
+    const std::string temporary = path + ".part";
+    File file;
+    if (!file.Open(temporary, File::Mode::kCreateFresh)) return false;
+    bool ok = file.WriteAll(data, size) && file.Sync();
+    ok = file.Close() && ok;
+    if (ok) ok = RenameFile(temporary, path);
+    if (!ok) RemoveFile(temporary);
+    return ok;
+}
+
+}  // namespace launcher

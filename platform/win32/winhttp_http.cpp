@@ -1,0 +1,244 @@
+// HTTP on Windows through WinHTTP. WinINet was the first choice, but closing
+// one of its requests drains the rest of the body first (a body behind a 4 GB
+// length held the close for minutes under Wine), which no stop or time-out can
+// bound; WinHTTP drops the connection at once.
+//
+// A blocked WinHTTP call cannot be interrupted either, so the calls run on a
+// helper thread (winhttp_exchange.h); this side waits for its results with its
+// own clock and the stop flag, and maps the answer to a plain GET.
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <string>
+
+#include "platform/http.h"
+#include "platform/stop_flag.h"
+#include "platform/win32/plain_get_answer.h"
+#include "platform/win32/winhttp_exchange.h"
+
+namespace launcher {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Longest wait before the stop flag and the clocks are looked at.
+constexpr milliseconds kPollSlice{50};
+// WinHTTP ends a silent connection by its own time-outs; ours only catch a
+// call that overstays them, so they leave it this much room.
+constexpr unsigned kHeadGraceMs = 1000;
+
+class WinHttpRequest final : public HttpRequest {
+public:
+    WinHttpRequest(const HttpSettings& settings, std::shared_ptr<StopFlag> stop, std::string url)
+        : settings_(settings), stop_(std::move(stop)), url_(std::move(url)) {}
+    ~WinHttpRequest() override { Abandon(); }
+
+    // Sends the GET (with a range from `offset` when above 0) and waits for the
+    // head of the final response. False when no response head arrived.
+    bool Start(std::uint32_t offset);
+
+    bool SetReadPosition(std::uint32_t offset) override;
+    bool QueryStatusCode(int& status) override;
+    std::uint32_t QueryContentLength() override;
+    bool Read(char* buffer, std::size_t capacity, std::size_t& delivered) override;
+
+private:
+    bool Stopped() const { return stop_ && stop_->IsStopped(); }
+    bool SlowTransfer(std::uint64_t received, SteadyClock::time_point now);
+    // Lets the helper go its own way; nothing of it is waited for.
+    void Abandon();
+    bool Fail(std::unique_lock<std::mutex>& lock);
+
+    const HttpSettings settings_;
+    const std::shared_ptr<StopFlag> stop_;
+    const std::string url_;
+
+    std::shared_ptr<winhttp::Exchange> exchange_;
+    std::uint32_t requestedOffset_ = 0;
+    bool headComplete_ = false;
+    bool consumed_ = false;
+    bool failed_ = false;
+    plain_get::Answer answer_;
+    // Resource offsets: of the next byte handed out, and where reading starts
+    // (bytes before it are skipped when a server ignored the range).
+    std::uint64_t position_ = 0;
+    std::uint64_t readFrom_ = 0;
+
+    SteadyClock::time_point speedMark_;
+    std::uint64_t speedMarkBytes_ = 0;
+};
+
+void WinHttpRequest::Abandon() {
+    if (!exchange_) return;
+    {
+        std::lock_guard lock(exchange_->mutex);
+        exchange_->abandoned = true;
+    }
+    exchange_->changed.notify_all();
+    exchange_.reset();
+}
+
+bool WinHttpRequest::Fail(std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    failed_ = true;
+    Abandon();
+    return false;
+}
+
+bool WinHttpRequest::Start(std::uint32_t offset) {
+    Abandon();
+    requestedOffset_ = offset;
+    headComplete_ = consumed_ = failed_ = false;
+    answer_ = {};
+    position_ = readFrom_ = 0;
+
+    exchange_ = std::make_shared<winhttp::Exchange>();
+    if (!winhttp::StartExchange(exchange_, settings_, url_, offset)) {
+        exchange_.reset();
+        return false;
+    }
+
+    const auto headLimit =
+        milliseconds(settings_.connectTimeoutMs + 1ull * settings_.receiveTimeoutMs + kHeadGraceMs);
+    std::unique_lock lock(exchange_->mutex);
+    winhttp::Exchange& x = *exchange_;
+    std::uint64_t seen = x.activity;
+    auto since = SteadyClock::now();
+    while (!x.headReady && !x.failed) {
+        x.changed.wait_for(lock, kPollSlice);
+        const auto now = SteadyClock::now();
+        if (x.activity != seen) {  // a redirect followed: a new hop, a new limit
+            seen = x.activity;
+            since = now;
+        }
+        if (Stopped() || now - since >= headLimit) return Fail(lock);
+    }
+    if (!x.headReady) return Fail(lock);
+
+    headComplete_ = true;
+    answer_ = plain_get::Map(x.head, offset);
+    readFrom_ = offset;
+    position_ = answer_.position;
+    speedMark_ = SteadyClock::now();
+    speedMarkBytes_ = x.received;
+    const bool overLimit = settings_.maxBodyBytes > 0 && answer_.length > settings_.maxBodyBytes;
+    if (overLimit || !answer_.rangeOk || answer_.noBody) {
+        // No body byte will be read: the request is let go now.
+        failed_ = overLimit;
+        lock.unlock();
+        Abandon();
+    }
+    return true;
+}
+
+bool WinHttpRequest::SetReadPosition(std::uint32_t offset) {
+    if (headComplete_ && !consumed_ && offset == requestedOffset_) return answer_.rangeOk;
+    return Start(offset) && answer_.rangeOk;
+}
+
+bool WinHttpRequest::QueryStatusCode(int& status) {
+    if (!headComplete_) return false;
+    status = answer_.status;
+    return true;
+}
+
+std::uint32_t WinHttpRequest::QueryContentLength() {
+    // A length beyond 32 bits cannot be handled by the caller; it reads as none.
+    return answer_.length <= std::numeric_limits<std::uint32_t>::max()
+               ? static_cast<std::uint32_t>(answer_.length)
+               : 0;
+}
+
+// A transfer below the low-speed rate for the whole low-speed period.
+bool WinHttpRequest::SlowTransfer(std::uint64_t received, SteadyClock::time_point now) {
+    if (settings_.lowSpeedBytes == 0 || settings_.lowSpeedSeconds == 0) return false;
+    const auto period = std::chrono::seconds(settings_.lowSpeedSeconds);
+    if (now - speedMark_ < period) return false;
+    const std::uint64_t wanted =
+        static_cast<std::uint64_t>(settings_.lowSpeedBytes) * settings_.lowSpeedSeconds;
+    if (received - speedMarkBytes_ < wanted) return true;
+    speedMark_ = now;
+    speedMarkBytes_ = received;
+    return false;
+}
+
+bool WinHttpRequest::Read(char* buffer, std::size_t capacity, std::size_t& delivered) {
+    delivered = 0;
+    if (!headComplete_ || !answer_.rangeOk) return false;
+    consumed_ = true;
+    if (answer_.noBody) return true;
+    if (failed_ || !exchange_) return false;
+
+    const std::uint64_t cap = settings_.maxBodyBytes;
+    const auto idleLimit = milliseconds(settings_.receiveTimeoutMs);
+    std::unique_lock lock(exchange_->mutex);
+    winhttp::Exchange& x = *exchange_;
+    std::uint64_t seen = x.activity;
+    auto since = SteadyClock::now();
+    for (;;) {
+        if (x.Buffered() > 0 && position_ < readFrom_) {
+            auto skip = static_cast<std::size_t>(
+                std::min<std::uint64_t>(readFrom_ - position_, x.Buffered()));
+            x.first += skip;
+            position_ += skip;
+            continue;
+        }
+        // Past the announced end nothing more is handed out, whatever follows.
+        if (position_ >= answer_.end) return true;
+        if (x.Buffered() > 0) {
+            if (cap > 0 && position_ >= cap) return Fail(lock);
+            std::uint64_t count =
+                std::min<std::uint64_t>({capacity, x.Buffered(), answer_.end - position_});
+            if (cap > 0) count = std::min(count, cap - position_);
+            std::memcpy(buffer, x.buffer.data() + x.first, static_cast<std::size_t>(count));
+            x.first += static_cast<std::size_t>(count);
+            position_ += count;
+            delivered = static_cast<std::size_t>(count);
+            const bool wake = x.waitingForRoom && x.Buffered() < winhttp::kPauseAbove;
+            lock.unlock();
+            if (wake) x.changed.notify_all();
+            return true;
+        }
+        if (x.failed) return Fail(lock);
+        if (x.ended) return true;
+
+        x.changed.wait_for(lock, kPollSlice);
+        const auto now = SteadyClock::now();
+        if (x.activity != seen) {
+            seen = x.activity;
+            since = now;
+        }
+        if (Stopped() || now - since >= idleLimit || SlowTransfer(x.received, now))
+            return Fail(lock);
+    }
+}
+
+class WinHttpSession final : public HttpSession {
+public:
+    WinHttpSession(const HttpSettings& settings, std::shared_ptr<StopFlag> stop)
+        : settings_(settings), stop_(std::move(stop)) {}
+
+    std::unique_ptr<HttpRequest> OpenUrl(const std::string& url,
+                                         std::uint32_t expectedOffset) override {
+        if (stop_ && stop_->IsStopped()) return nullptr;
+        auto request = std::make_unique<WinHttpRequest>(settings_, stop_, url);
+        if (!request->Start(expectedOffset)) return nullptr;
+        return request;
+    }
+
+private:
+    const HttpSettings settings_;
+    const std::shared_ptr<StopFlag> stop_;
+};
+
+}  // namespace
+
+std::unique_ptr<HttpSession> OpenHttpSession(const HttpSettings& settings,
+                                             std::shared_ptr<StopFlag> stop) {
+    return std::make_unique<WinHttpSession>(settings, std::move(stop));
+}
+
+}  // namespace launcher
