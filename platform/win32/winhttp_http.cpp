@@ -15,7 +15,7 @@
 
 #include "platform/http.h"
 #include "platform/stop_flag.h"
-#include "platform/win32/plain_get_answer.h"
+#include "platform/plain_get_answer.h"
 #include "platform/win32/winhttp_exchange.h"
 
 namespace launcher {

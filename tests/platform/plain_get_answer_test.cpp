@@ -1,6 +1,6 @@
 // The Windows client's mapping of a range answer to a plain GET; portable, so
 // it runs here too.
-#include "platform/win32/plain_get_answer.h"
+#include "platform/plain_get_answer.h"
 
 #include <gtest/gtest.h>
 

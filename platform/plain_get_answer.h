@@ -1,7 +1,7 @@
 // Turns the head of a response to a GET that may have carried
 // "Range: bytes=L-" into what a plain GET of the whole resource would have
 // said, and where the body bytes that follow sit in the resource. No OS here:
-// the Windows HTTP client hands in the head fields it queried.
+// both HTTP clients parse the head fields they received with it.
 #pragma once
 
 #include <algorithm>
