@@ -23,3 +23,8 @@ endif()
 if(LAUNCHER_UPDATE_PUBLIC_KEY AND NOT LAUNCHER_HAVE_INTEGRITY)
   message(FATAL_ERROR "LAUNCHER_UPDATE_PUBLIC_KEY needs libsodium and OpenSSL (libsodium-dev, libssl-dev)")
 endif()
+# The Windows HTTP client cannot pin yet: refuse rather than build a launcher
+# that silently ignores the pin.
+if(WIN32 AND LAUNCHER_PINNED_PUBLIC_KEY)
+  message(FATAL_ERROR "LAUNCHER_PINNED_PUBLIC_KEY is not supported by the Windows HTTP client yet")
+endif()

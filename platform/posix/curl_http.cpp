@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/http.h"
+#include "platform/plain_get_answer.h"
 #include "platform/stop_flag.h"
 
 namespace launcher {
@@ -29,7 +30,7 @@ constexpr std::size_t kPauseAbove = 4 * 1024 * 1024;
 // Longest wait inside curl before the stop flag and the idle clock are looked at.
 constexpr int kPollSliceMs = 50;
 constexpr long kMaxRedirects = 10;
-constexpr std::uint64_t kNoEnd = std::numeric_limits<std::uint64_t>::max();
+using plain_get::kNoEnd;
 
 bool GlobalInit() {
     static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -43,70 +44,12 @@ int MarkCloseOnExec(void*, curl_socket_t socket, curlsocktype) {
     return CURL_SOCKOPT_OK;
 }
 
-bool IEquals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return (x | 0x20) == (y | 0x20);
-           });
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() &&
-           (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-        s.remove_suffix(1);
-    return s;
-}
-
-// A whole decimal number and nothing else.
-std::optional<std::uint64_t> ParseNumber(std::string_view s) {
-    s = Trim(s);
-    std::uint64_t value = 0;
-    if (s.empty()) return std::nullopt;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-    if (ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
-    return value;
-}
-
-struct ContentRange {
-    std::optional<std::uint64_t> first;  // absent for "bytes */T"
-    std::uint64_t last = 0;
-    std::uint64_t total = 0;
-};
-
-// "bytes F-L/T" or "bytes */T"; an unknown total ("/*") is of no use here.
-std::optional<ContentRange> ParseContentRange(std::string_view s) {
-    s = Trim(s);
-    if (s.size() < 6 || !IEquals(s.substr(0, 5), "bytes") || (s[5] != ' ' && s[5] != '='))
-        return std::nullopt;
-    s.remove_prefix(6);
-    auto slash = s.find('/');
-    if (slash == std::string_view::npos) return std::nullopt;
-    auto total = ParseNumber(s.substr(slash + 1));
-    auto span = Trim(s.substr(0, slash));
-    if (!total) return std::nullopt;
-    ContentRange range;
-    range.total = *total;
-    if (span == "*") return range;
-    auto dash = span.find('-');
-    if (dash == std::string_view::npos) return std::nullopt;
-    auto first = ParseNumber(span.substr(0, dash));
-    auto last = ParseNumber(span.substr(dash + 1));
-    if (!first || !last || *first > *last || *last >= *total) return std::nullopt;
-    range.first = *first;
-    range.last = *last;
-    return range;
-}
-
-// The resource's length from a 416's Content-Range. Servers word the span
-// differently ("*", or an empty range such as "5000-4999"); only the total
-// after the slash matters here.
-std::optional<std::uint64_t> UnsatisfiedRangeTotal(std::string_view s) {
-    s = Trim(s);
-    if (s.size() < 6 || !IEquals(s.substr(0, 5), "bytes")) return std::nullopt;
-    auto slash = s.find('/');
-    if (slash == std::string_view::npos) return std::nullopt;
-    return ParseNumber(s.substr(slash + 1));
-}
+using plain_get::ContentRange;
+using plain_get::IEquals;
+using plain_get::ParseContentRange;
+using plain_get::ParseNumber;
+using plain_get::Trim;
+using plain_get::UnsatisfiedRangeTotal;
 
 // Scheme, host and port of `location` read against `base` (a relative
 // location keeps the base's origin); empty when it does not parse.

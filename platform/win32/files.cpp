@@ -256,6 +256,18 @@ bool RenameFile(const std::string& from, const std::string& to) {
     return RenameFileOver(from, to) == PathProblem::kNone;
 }
 
+namespace {
+
+// Windows allows 255 UTF-16 units a name part; systems differ in the error
+// they give beyond that (Wine: an invalid name), so the length decides.
+bool LastPartTooLong(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::string part = slash == std::string::npos ? path : path.substr(slash + 1);
+    return win32::Wide(part).size() > 255;
+}
+
+}  // namespace
+
 PathProblem RenameFileOver(const std::string& from, const std::string& to) {
     const std::wstring source = WidePath(from);
     const std::wstring target = WidePath(to);
@@ -273,7 +285,7 @@ PathProblem RenameFileOver(const std::string& from, const std::string& to) {
         return PathProblem::kNone;
     }
     const DWORD error = ::GetLastError();
-    if (error == ERROR_FILENAME_EXCED_RANGE) return PathProblem::kNameTooLong;
+    if (error == ERROR_FILENAME_EXCED_RANGE || LastPartTooLong(to)) return PathProblem::kNameTooLong;
     const DWORD attributes = ::GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return PathProblem::kIsADirectory;
@@ -297,7 +309,7 @@ PathProblem CreateDirectoriesBelowHere(const std::string& directory, std::string
         if (!::CreateDirectoryW(wide.c_str(), nullptr)) {
             const DWORD error = ::GetLastError();
             const DWORD attributes = ::GetFileAttributesW(wide.c_str());
-            if (error == ERROR_FILENAME_EXCED_RANGE) {
+            if (error == ERROR_FILENAME_EXCED_RANGE || LastPartTooLong(prefix)) {
                 problem = PathProblem::kNameTooLong;
             } else if (attributes == INVALID_FILE_ATTRIBUTES) {
                 problem = PathProblem::kOther;

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/http.h"
-#include "platform/win32/plain_get_answer.h"
+#include "platform/plain_get_answer.h"
 
 namespace launcher::winhttp {
 

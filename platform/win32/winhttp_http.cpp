@@ -15,7 +15,7 @@
 
 #include "platform/http.h"
 #include "platform/stop_flag.h"
-#include "platform/win32/plain_get_answer.h"
+#include "platform/plain_get_answer.h"
 #include "platform/win32/winhttp_exchange.h"
 
 namespace launcher {
@@ -39,6 +39,9 @@ public:
     // Sends the GET (with a range from `offset` when above 0) and waits for the
     // head of the final response. False when no response head arrived.
     bool Start(std::uint32_t offset);
+    // One request for the body from `offset`, asking the server for that range
+    // from `rangeFrom` (0: a plain GET).
+    bool Send(std::uint32_t offset, std::uint32_t rangeFrom);
 
     bool SetReadPosition(std::uint32_t offset) override;
     bool QueryStatusCode(int& status) override;
@@ -89,6 +92,12 @@ bool WinHttpRequest::Fail(std::unique_lock<std::mutex>& lock) {
 }
 
 bool WinHttpRequest::Start(std::uint32_t offset) {
+    if (!Send(offset, offset)) return false;
+    if (answer_.retryWithoutRange) return Send(offset, 0);
+    return true;
+}
+
+bool WinHttpRequest::Send(std::uint32_t offset, std::uint32_t rangeFrom) {
     Abandon();
     requestedOffset_ = offset;
     headComplete_ = consumed_ = failed_ = false;
@@ -96,7 +105,7 @@ bool WinHttpRequest::Start(std::uint32_t offset) {
     position_ = readFrom_ = 0;
 
     exchange_ = std::make_shared<winhttp::Exchange>();
-    if (!winhttp::StartExchange(exchange_, settings_, url_, offset)) {
+    if (!winhttp::StartExchange(exchange_, settings_, url_, rangeFrom)) {
         exchange_.reset();
         return false;
     }
@@ -119,7 +128,7 @@ bool WinHttpRequest::Start(std::uint32_t offset) {
     if (!x.headReady) return Fail(lock);
 
     headComplete_ = true;
-    answer_ = plain_get::Map(x.head, offset);
+    answer_ = plain_get::Map(x.head, rangeFrom);
     readFrom_ = offset;
     position_ = answer_.position;
     speedMark_ = SteadyClock::now();

@@ -1,6 +1,6 @@
 // The Windows client's mapping of a range answer to a plain GET; portable, so
 // it runs here too.
-#include "platform/win32/plain_get_answer.h"
+#include "platform/plain_get_answer.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +27,10 @@ TEST(PlainGetAnswer, EveryRangeAnswerReadsAsAPlainGet) {
         {"garbled total", {206, n - 5000, "bytes 5000-299999/lots"}, 5000, {206, n - 5000, false}},
         {"at the very end", {416, 0, "bytes */300000"}, n, {200, n, true, true}},
         {"unsatisfiable before the end", {416, 0, "bytes */300000"}, 1500, {416, 0, false}},
-        {"unsatisfiable, no range told", {416, 40, {}}, n, {416, 40, false}},
+        {"unsatisfiable, no range told: a plain GET next",
+         {416, 40, {}},
+         n,
+         {416, 40, false, false, 0, kNoEnd, true}},
         {"not found", {404, 9, {}}, 0, {404, 9, true, false, 0, kNoEnd}},
     };
     for (const auto& c : cases) {
@@ -37,6 +40,7 @@ TEST(PlainGetAnswer, EveryRangeAnswerReadsAsAPlainGet) {
         EXPECT_EQ(got.length, c.want.length);
         EXPECT_EQ(got.rangeOk, c.want.rangeOk);
         EXPECT_EQ(got.noBody, c.want.noBody);
+        EXPECT_EQ(got.retryWithoutRange, c.want.retryWithoutRange);
         if (got.rangeOk && !got.noBody) {
             EXPECT_EQ(got.position, c.want.position);
             EXPECT_EQ(got.end, c.want.end);

@@ -151,6 +151,10 @@ TEST_F(ApplyPatchPackageTest, Table) {
     };
     for (const auto& item : cases) {
         SCOPED_TRACE(item.what);
+#ifdef _WIN32
+        // The test's own walk of the tree (the C runtime) stops at MAX_PATH.
+        if (item.tree.count(p1 + "/")) continue;
+#endif
         fs::current_path("..");
         fs::remove_all("install");
         fs::create_directory("install");

@@ -1,7 +1,7 @@
 // Turns the head of a response to a GET that may have carried
 // "Range: bytes=L-" into what a plain GET of the whole resource would have
 // said, and where the body bytes that follow sit in the resource. No OS here:
-// the Windows HTTP client hands in the head fields it queried.
+// both HTTP clients parse the head fields they received with it.
 #pragma once
 
 #include <algorithm>
@@ -94,6 +94,9 @@ struct Answer {
     bool noBody = false;         // the offset is the very end: nothing to read
     std::uint64_t position = 0;  // resource offset of the first body byte
     std::uint64_t end = kNoEnd;  // resource offset past the last byte handed out
+    // The range was refused without saying where the resource ends: a plain
+    // GET tells, and its bytes before the offset are skipped.
+    bool retryWithoutRange = false;
 };
 
 // `offset` is where the reader wants the body from (0: the start).
@@ -124,6 +127,7 @@ inline Answer Map(const Head& head, std::uint64_t offset) {
             answer.noBody = true;
         } else {
             answer.rangeOk = false;
+            answer.retryWithoutRange = !total && offset > 0;
         }
     }
     return answer;
