@@ -1,0 +1,45 @@
+// The parts of the file service that every platform builds from File alone.
+#include "platform/files.h"
+
+namespace launcher {
+
+bool ReadWholeFile(const std::string& path, std::string& contents) {
+    File file;
+    if (!file.Open(path, File::Mode::kRead)) return false;
+    contents.clear();
+    char buffer[65536];
+    for (;;) {
+        long long got = file.ReadSome(buffer, sizeof buffer);
+        if (got < 0) return false;
+        if (got == 0) return true;
+        contents.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+namespace {
+
+std::string DirectoryOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+bool ReplaceFileAtomically(const std::string& path, const void* data, std::size_t size) {
+    // One fixed name: a process killed before the rename leaves at most one
+    // leftover, which the next write removes and creates anew.
+    const std::string temporary = path + ".part";
+    File file;
+    if (!file.Open(temporary, File::Mode::kCreateFresh)) return false;
+    bool ok = file.WriteAll(data, size) && file.Sync();
+    ok = file.Close() && ok;
+    if (ok) ok = RenameFile(temporary, path);
+    if (!ok) {
+        RemoveFile(temporary);
+        return false;
+    }
+    SyncDirectory(DirectoryOf(path));
+    return true;
+}
+
+}  // namespace launcher
