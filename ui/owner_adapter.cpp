@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "ui/common/progress_merging.h"
+#include <deque>
 
 namespace launcher::ui {
 
@@ -58,43 +58,24 @@ bool QtOwnerAdapter::Stopped() const {
 
 bool QtOwnerAdapter::OnInterfaceThread() const { return QThread::currentThread() == m_thread; }
 
-bool QtOwnerAdapter::Mergeable(const Call& call) {
-    return call.kind == Kind::kMessage && IsMergeableMessage(call.control, call.message);
-}
-
-bool QtOwnerAdapter::SameKind(const Call& a, const Call& b) {
-    return a.kind == b.kind && a.control == b.control && a.message == b.message;
-}
-
 void QtOwnerAdapter::ShowControl(int controlId, int showCommand) {
-    Call call(Kind::kShow);
-    call.control = controlId;
-    call.show = showCommand;
-    Call_(std::move(call), true);
+    Call_(EngineCall::Show(controlId, showCommand), true);
 }
 
 void QtOwnerAdapter::SetControlText(int controlId, const std::string& text) {
-    Call call(Kind::kText);
-    call.control = controlId;
-    call.text = text;
-    Call_(std::move(call), true);
+    Call_(EngineCall::Text(controlId, text), true);
 }
 
 void QtOwnerAdapter::SendMessageTo(int controlId, unsigned message, std::uint32_t wParam,
                                    std::uint32_t lParam) {
-    Call call(Kind::kMessage);
-    call.control = controlId;
-    call.message = message;
-    call.wParam = wParam;
-    call.lParam = lParam;
-    Call_(std::move(call), false);
+    Call_(EngineCall::Message(controlId, message, wParam, lParam), false);
 }
 
 void QtOwnerAdapter::OnCancel() {
-    Call_(Call(Kind::kCancel), true);
+    Call_(EngineCall::Cancel(), true);
 }
 
-void QtOwnerAdapter::Call_(Call call, bool wait) {
+void QtOwnerAdapter::Call_(EngineCall call, bool wait) {
     if (Stopped()) return;
     if (OnInterfaceThread()) {
         // Nobody to wait for: keep the order and carry it out here.
@@ -104,24 +85,16 @@ void QtOwnerAdapter::Call_(Call call, bool wait) {
             std::lock_guard lock(m_mutex);
             detached = m_detached;
         }
-        if (!detached && !Stopped()) Perform(call);
+        if (!detached && !Stopped()) call.PerformOn(m_target);
         return;
     }
 
     std::unique_lock lock(m_mutex);
     if (m_detached) return;
-    if (!wait && Mergeable(call)) {
-        for (auto it = m_queue.rbegin(); it != m_queue.rend() && Mergeable(*it); ++it) {
-            if (!SameKind(*it, call)) continue;
-            if (CompletesFile(it->message, it->wParam, it->lParam)) break;
-            it->wParam = call.wParam;
-            it->lParam = call.lParam;
-            return;  // a drain is already on its way for the queued call
-        }
-    }
     if (wait) call.ticket = ++m_nextTicket;
     const std::uint64_t ticket = call.ticket;
-    m_queue.push_back(std::move(call));
+    // Merged: a drain is already on its way for the queued call.
+    if (!m_queue.Push(std::move(call))) return;
     if (!m_eventPosted && (wait || !m_timerArmed)) {
         m_eventPosted = true;
         QCoreApplication::postEvent(m_pump, new QEvent(kDrainEvent));
@@ -131,14 +104,14 @@ void QtOwnerAdapter::Call_(Call call, bool wait) {
 }
 
 void QtOwnerAdapter::Drain() {
-    std::deque<Call> calls;
+    std::deque<EngineCall> calls;
     {
         std::lock_guard lock(m_mutex);
         if (m_detached) return;
-        calls.swap(m_queue);
+        calls = m_queue.TakeAll();
     }
-    for (const Call& call : calls) {
-        if (!Stopped()) Perform(call);
+    for (const EngineCall& call : calls) {
+        if (!Stopped()) call.PerformOn(m_target);
         if (call.ticket) {
             std::lock_guard lock(m_mutex);
             m_completed = std::max(m_completed, call.ticket);
@@ -148,26 +121,27 @@ void QtOwnerAdapter::Drain() {
 }
 
 void QtOwnerAdapter::DrainFrom(bool timer) {
-    std::deque<Call> calls;
+    std::deque<EngineCall> calls;
     bool arm = false;
     {
         std::lock_guard lock(m_mutex);
         (timer ? m_timerArmed : m_eventPosted) = false;
         if (m_detached) return;
-        calls.swap(m_queue);
-        const bool messages = std::any_of(calls.begin(), calls.end(),
-                                          [](const Call& c) { return c.kind == Kind::kMessage; });
+        calls = m_queue.TakeAll();
+        const bool messages =
+            std::any_of(calls.begin(), calls.end(),
+                        [](const EngineCall& c) { return c.kind == EngineCall::Kind::kMessage; });
         // While messages flow, drain on the timer instead of on every message.
         if (messages && !m_timerArmed) arm = m_timerArmed = true;
     }
     if (arm) m_pump->ArmTimer();
-    for (const Call& call : calls) {
+    for (const EngineCall& call : calls) {
         bool detached;
         {
             std::lock_guard lock(m_mutex);
             detached = m_detached;
         }
-        if (!detached && !Stopped()) Perform(call);
+        if (!detached && !Stopped()) call.PerformOn(m_target);
         if (call.ticket) {
             {
                 std::lock_guard lock(m_mutex);
@@ -175,23 +149,6 @@ void QtOwnerAdapter::DrainFrom(bool timer) {
             }
             m_done.notify_all();
         }
-    }
-}
-
-void QtOwnerAdapter::Perform(const Call& call) {
-    switch (call.kind) {
-        case Kind::kShow:
-            m_target.ShowControl(call.control, call.show);
-            break;
-        case Kind::kText:
-            m_target.SetControlText(call.control, call.text);
-            break;
-        case Kind::kMessage:
-            m_target.SendMessageTo(call.control, call.message, call.wParam, call.lParam);
-            break;
-        case Kind::kCancel:
-            m_target.OnCancel();
-            break;
     }
 }
 
@@ -206,7 +163,7 @@ void QtOwnerAdapter::Detach() {
     {
         std::lock_guard lock(m_mutex);
         m_detached = true;
-        m_queue.clear();
+        m_queue.Clear();
         pump = m_pump;
         m_pump = nullptr;
     }

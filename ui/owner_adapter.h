@@ -5,10 +5,8 @@
 // and cancel calls are synchronous: the worker waits until the interface
 // thread has carried out everything queued up to and including its call.
 // Messages (bar messages, WM_DOWNLOAD_PROGRESS) are queued without waiting, so
-// a fast download is never held up by painting. While they wait in the queue,
-// a newer total-bar position or progress message replaces an older one of the
-// same kind, unless a non-mergeable call lies between them or the older one
-// completes a file (L == T): those are always delivered. The interface thread
+// a fast download is never held up by painting; while they wait, progress
+// messages merge as EngineCallQueue says. The interface thread
 // empties the queue at once when the worker waits and otherwise at most every
 // kProgressIntervalMs, so a long download costs it a few short handlers per
 // frame, not one per 1 KiB block.
@@ -21,13 +19,13 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "platform/stop_flag.h"
 #include "transfer/window_messages.h"
+#include "ui/common/engine_call_queue.h"
 
 class QObject;
 class QThread;
@@ -66,25 +64,9 @@ public:
 
 private:
     friend class OwnerPump;
-    enum class Kind { kShow, kText, kMessage, kCancel };
-    struct Call {
-        explicit Call(Kind k) : kind(k) {}
-        Kind kind;
-        int control = 0;
-        int show = 0;
-        unsigned message = 0;
-        std::uint32_t wParam = 0;
-        std::uint32_t lParam = 0;
-        std::string text;
-        std::uint64_t ticket = 0;  // nonzero: a worker waits for it
-    };
-
-    static bool Mergeable(const Call& call);
-    static bool SameKind(const Call& a, const Call& b);
     bool Stopped() const;
     bool OnInterfaceThread() const;
-    void Call_(Call call, bool wait);
-    void Perform(const Call& call);
+    void Call_(EngineCall call, bool wait);
     void DrainFrom(bool timer);
 
     IEngineOwner& m_target;
@@ -94,7 +76,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_done;
-    std::deque<Call> m_queue;
+    EngineCallQueue m_queue;
     bool m_eventPosted = false;
     bool m_timerArmed = false;
     bool m_detached = false;

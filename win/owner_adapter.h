@@ -4,22 +4,21 @@
 // and cancel calls are delivered with SendMessage, which returns once the
 // interface thread has carried out the queue up to and including that call.
 // Progress messages only join the queue, so the download never waits for
-// painting; the dialog drains it on a short timer. While one waits, a newer
-// message of the same kind for the same control replaces it, unless it
-// completes a file (L == T).
+// painting; the dialog drains it on a short timer. While they wait, progress
+// messages merge as ui::EngineCallQueue says.
 // Once the stop flag is set or the dialog detached, calls do nothing.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "platform/stop_flag.h"
 #include "transfer/window_messages.h"
+#include "ui/common/engine_call_queue.h"
 
 namespace launcher::win {
 
@@ -49,25 +48,14 @@ public:
     void Drain();
 
 private:
-    enum class Kind { kShow, kText, kMessage, kCancel };
-    struct Call {
-        Kind kind = Kind::kShow;
-        int control = 0;
-        int show = 0;
-        unsigned message = 0;
-        std::uint32_t wParam = 0;
-        std::uint32_t lParam = 0;
-        std::string text;
-    };
-
-    void Queue(Call call, bool wait);
+    void Queue(ui::EngineCall call, bool wait);
     bool Stopped() const;
 
     IEngineOwner& m_target;
     const HWND m_window;
     std::shared_ptr<StopFlag> m_stop;
     mutable std::mutex m_mutex;
-    std::deque<Call> m_queue;
+    ui::EngineCallQueue m_queue;
     bool m_detached = false;
 };
 
