@@ -3,6 +3,19 @@
 
 namespace launcher {
 
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& contents) {
     File file;
     if (!file.Open(path, File::Mode::kRead)) return false;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/http.h"
+#include "platform/http_session_of.h"
 #include "platform/plain_get_answer.h"
 #include "platform/stop_flag.h"
 
@@ -468,30 +469,12 @@ bool CurlRequest::Pump() {
     }
 }
 
-class CurlSession final : public HttpSession {
-public:
-    CurlSession(const HttpSettings& settings, std::shared_ptr<StopFlag> stop)
-        : settings_(settings), stop_(std::move(stop)) {}
-
-    std::unique_ptr<HttpRequest> OpenUrl(const std::string& url,
-                                         std::uint32_t expectedOffset) override {
-        if (stop_ && stop_->IsStopped()) return nullptr;
-        auto request = std::make_unique<CurlRequest>(settings_, stop_, url);
-        if (!request->Start(expectedOffset)) return nullptr;
-        return request;
-    }
-
-private:
-    const HttpSettings settings_;
-    const std::shared_ptr<StopFlag> stop_;
-};
-
 }  // namespace
 
 std::unique_ptr<HttpSession> OpenHttpSession(const HttpSettings& settings,
                                              std::shared_ptr<StopFlag> stop) {
     if (!GlobalInit()) return nullptr;
-    return std::make_unique<CurlSession>(settings, std::move(stop));
+    return std::make_unique<HttpSessionOf<CurlRequest>>(settings, std::move(stop));
 }
 
 }  // namespace launcher

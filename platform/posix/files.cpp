@@ -10,19 +10,6 @@
 
 namespace launcher {
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = other.fd_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
 bool File::Open(const std::string& path, Mode mode) {
     Close();
     int flags = O_CLOEXEC;

@@ -91,23 +91,6 @@ DWORD ChunkOf(std::size_t size) {
 
 }  // namespace
 
-File::~File() {
-    Close();
-}
-
-File::File(File&& other) noexcept : fd_(other.fd_) {
-    other.fd_ = -1;
-}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = other.fd_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
 bool File::Open(const std::string& path, Mode mode) {
     Close();
     const std::wstring wide = WidePath(path);

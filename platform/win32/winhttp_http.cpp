@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/http.h"
+#include "platform/http_session_of.h"
 #include "platform/stop_flag.h"
 #include "platform/plain_get_answer.h"
 #include "platform/win32/winhttp_exchange.h"
@@ -225,29 +226,11 @@ bool WinHttpRequest::Read(char* buffer, std::size_t capacity, std::size_t& deliv
     }
 }
 
-class WinHttpSession final : public HttpSession {
-public:
-    WinHttpSession(const HttpSettings& settings, std::shared_ptr<StopFlag> stop)
-        : settings_(settings), stop_(std::move(stop)) {}
-
-    std::unique_ptr<HttpRequest> OpenUrl(const std::string& url,
-                                         std::uint32_t expectedOffset) override {
-        if (stop_ && stop_->IsStopped()) return nullptr;
-        auto request = std::make_unique<WinHttpRequest>(settings_, stop_, url);
-        if (!request->Start(expectedOffset)) return nullptr;
-        return request;
-    }
-
-private:
-    const HttpSettings settings_;
-    const std::shared_ptr<StopFlag> stop_;
-};
-
 }  // namespace
 
 std::unique_ptr<HttpSession> OpenHttpSession(const HttpSettings& settings,
                                              std::shared_ptr<StopFlag> stop) {
-    return std::make_unique<WinHttpSession>(settings, std::move(stop));
+    return std::make_unique<HttpSessionOf<WinHttpRequest>>(settings, std::move(stop));
 }
 
 }  // namespace launcher
