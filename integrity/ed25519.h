@@ -1,5 +1,6 @@
-// Ed25519 keys and signatures (libsodium). Keys and signatures travel as
-// base64 text: a public key is 32 bytes, a secret key 64, a signature 64.
+// Ed25519 keys and signatures (libsodium on Linux, libgcrypt on Windows).
+// Keys and signatures travel as base64 text: a public key is 32 bytes, a
+// secret key 64 (the 32-byte seed, then the public key), a signature 64.
 #pragma once
 
 #include <string>

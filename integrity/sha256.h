@@ -1,5 +1,5 @@
-// SHA-256 through OpenSSL's EVP interface, which uses the CPU's SHA
-// instructions where present (several times the speed of a portable one).
+// SHA-256: OpenSSL's EVP interface on Linux, libgcrypt on Windows; both use
+// the CPU's SHA instructions where present (several times a portable one).
 #pragma once
 
 #include <cstddef>
@@ -22,6 +22,9 @@ public:
     std::string FinishHex();
 
 private:
+    // The digest of everything fed since the last Reset; Reset after.
+    void Finish(unsigned char (&digest)[32]);
+
     struct Context;
     std::unique_ptr<Context> context_;
 };

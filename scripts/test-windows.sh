@@ -8,7 +8,9 @@
 #      page 936 as a Chinese Windows system reads them,
 #   3. the demo game (a Windows build) started with "/100/0/2/1024/768\n",
 #   4. UpDateLauncher.exe swapping in a launcher one version ahead,
-#   5. Launcher.exe, the window, under Xvfb with a window manager: a 1360x655
+#   5. signed updates: a build that carries a public key installs what the
+#      Linux mkpatch signed and refuses a package changed after signing,
+#   6. Launcher.exe, the window, under Xvfb with a window manager: a 1360x655
 #      window appears, a second Launcher.exe ends at once, the client reaches
 #      the latest patch, and Escape closes the launcher.
 #   scripts/test-windows.sh [LINUX_BIN_DIR]   (default: build/default/bin)
@@ -24,7 +26,8 @@ if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 wine locales \
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev libgcrypt-mingw-w64-dev \
+  wine64 wine locales \
   xvfb openbox xdotool x11-utils >/dev/null
 # Wine takes the Windows locale, and with it the system code page, from the
 # Linux locale, whose character set also encodes the file names it creates.
@@ -144,7 +147,36 @@ timeout 120 wine UpDateLauncher.exe --no-start >/dev/null || fail "UpDateLaunche
 version=$(timeout 60 wine Launcher.exe --version | tr -d '\r')
 [ "$version" = "LauncherCli 1.1.7.0" ] || fail "after the update: $version"
 
-# 5. The window. Its hosts are built in, so a build of it of its own
+# 5. Signed updates: a LauncherCli.exe that carries a public key (a build of
+#    its own, build/win64-signed, verifying with libgcrypt) installs what the
+#    Linux mkpatch signed (libsodium) and refuses a package changed after that.
+cd "$src"
+"$linux_bin/mkpatch" keygen "$work/signing" >/dev/null
+cmake --preset win64 -B build/win64-signed "${launcher[@]}" -DLAUNCHER_WARNINGS_AS_ERRORS=ON \
+  -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_UPDATE_PUBLIC_KEY="$(cat "$work/signing.pub")" >/dev/null
+timeout 1800 cmake --build build/win64-signed -j "$jobs" --target LauncherCli >/dev/null
+packages="$server/corvatheon2_online"
+"$linux_bin/mkpatch" sign --key "$work/signing.key" --packages "$packages" \
+  "$server/corvatheon_version/corvatheon2_online/SERVERVER.INI" >/dev/null
+run_signed() {  # run_signed DIR: a fresh client in DIR; prints the exit status
+  mkdir -p "$1"
+  cp build/win64-signed/bin/LauncherCli.exe "$win/TarnwellCompress.dll" "$1/"
+  local status=0
+  (cd "$1" && timeout 300 wine LauncherCli.exe "${hosts[@]}" 2> "$1/launcher.err") || status=$?
+  echo "$status"
+}
+status=$(run_signed "$work/signed")
+[ "$status" = 0 ] || { cat "$work/signed/launcher.err"; fail "the signed update ended with $status"; }
+[ "$(cat "$work/signed/PRESENTVERSION.DAT")" = "00007" ] || fail "signed: $(cat "$work/signed/PRESENTVERSION.DAT")"
+printf 'X' | dd of="$packages/00003.DAT" bs=1 seek=100 conv=notrunc status=none
+status=$(run_signed "$work/tampered")
+[ "$status" = 1 ] || fail "a package changed after signing ended with $status"
+grep -q "00003.DAT does not match the signed manifest" "$work/tampered/launcher.err" ||
+  fail "no reason for the refused package: $(cat "$work/tampered/launcher.err")"
+[ "$(cat "$work/tampered/PRESENTVERSION.DAT")" = "00003" ] ||
+  fail "the tampered run ended at $(cat "$work/tampered/PRESENTVERSION.DAT")"
+
+# 6. The window. Its hosts are built in, so a build of it of its own
 #    (build/win64-window, only Launcher.exe) carries the port of this run's
 #    server: a fixed port may be taken on a shared machine. Only the file with
 #    the hosts is compiled again from one run to the next.

@@ -3,6 +3,7 @@
 // key, and the updater's last look before the swap. Every refused release
 // leaves the installation's files exactly as they were.
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -21,6 +22,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+// The updater runs only a program of this system: the demo's next launcher,
+// which answers --version.
+std::string NewLauncher() {
+    std::ifstream in(LAUNCHER_BIN_DIR "/LauncherCliNext.exe", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+std::string PlantedLauncher() { return NewLauncher() + "planted"; }
+#else
+std::string NewLauncher() { return "#!/bin/sh\necho Launcher 1.1.7.0\n"; }
+std::string PlantedLauncher() { return "#!/bin/sh\necho planted\n"; }
+#endif
+
 // What the operator signs and what the server then serves.
 struct Release {
     std::string listLauncher = "1.1.6.0";  // the served version list
@@ -31,7 +45,7 @@ struct Release {
     int signedDaysAgo = 0;  // valid for 30 days from then
     bool otherKey = false;
     std::string package = BuildPackage({{"a.txt", "patched"}});
-    std::string launcher = "#!/bin/sh\necho Launcher 1.1.7.0\n";
+    std::string launcher = NewLauncher();
     std::function<void(std::string& manifest, std::string& package, std::string& launcher)> serve;
     bool swapBeforeUpdater = false;
     std::string keptPart;  // a part of 00001.DAT left by an earlier run
@@ -52,29 +66,28 @@ protected:
     Snapshot Installation() {
         Snapshot files;
         for (const auto& entry : fs::directory_iterator("."))
-            if (entry.is_regular_file()) files[entry.path().filename()] = ReadFile(entry.path());
+            if (entry.is_regular_file()) files[entry.path().filename().string()] = ReadFile(entry.path().string());
         return files;
     }
 
     // Signs `release` in a directory of its own and serves it.
     void Publish(Release& release, const std::string& secretKey) {
-        const fs::path dir =
-            fs::path(Dir()).parent_path() / (fs::path(Dir()).filename().string() + "-release");
+        const std::string dir = Dir() + "-release/";
         fs::create_directories(dir);
-        WriteFile(dir / "SERVERVER.INI", VersionList(release.signedLauncher, release.signedLatest));
+        WriteFile(dir + "SERVERVER.INI", VersionList(release.signedLauncher, release.signedLatest));
         for (int n = 1; n < release.signedLatest; ++n)
-            WriteFile(dir / (FiveDigits(n) + ".DAT"), release.package);
-        if (release.listLauncher != "1.1.6.0") WriteFile(dir / "Launcher.exe_", release.launcher);
-        WriteFile(dir / "signing.key", secretKey);
-        mkpatch::SignOptions sign{(dir / "signing.key").string(),
-                                  (dir / "SERVERVER.INI").string(),
-                                  dir.string(),
+            WriteFile(dir + FiveDigits(n) + ".DAT", release.package);
+        if (release.listLauncher != "1.1.6.0") WriteFile(dir + "Launcher.exe_", release.launcher);
+        WriteFile(dir + "signing.key", secretKey);
+        mkpatch::SignOptions sign{dir + "signing.key",
+                                  dir + "SERVERVER.INI",
+                                  dir,
                                   release.serial,
                                   30,
                                   mkpatch::NowSeconds() - release.signedDaysAgo * 86400};
         std::ostringstream out, err;
         ASSERT_EQ(mkpatch::Sign(sign, out, err), mkpatch::kOk) << err.str();
-        std::string manifest = ReadFile(dir / "SERVERVER.SIG");
+        std::string manifest = ReadFile(dir + "SERVERVER.SIG");
         fs::remove_all(dir);
         if (release.serve) release.serve(manifest, release.package, release.launcher);
         const std::string versionPath = "/corvatheon_version/corvatheon2_online/";
@@ -163,7 +176,7 @@ TEST_F(SignedUpdateTest, OnlyWhatTheOperatorSignedIsInstalled) {
         RunToEnd();
         std::string outcome = g_nLaunchBlock == 0 ? "up to date" : FailureReason();
         if (g_fSelfUpdate == 2.0f) {
-            if (release.swapBeforeUpdater) WriteFile("Launcher.exe_", "#!/bin/sh\necho planted\n");
+            if (release.swapBeforeUpdater) WriteFile("Launcher.exe_", PlantedLauncher());
             UpdaterOptions options;
             options.target = "Launcher";
             options.waitSeconds = 1;

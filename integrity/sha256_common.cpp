@@ -1,43 +1,19 @@
-#include "integrity/sha256.h"
-
-#include <openssl/evp.h>
-
-#include <cstdint>
 #include <vector>
 
+#include "integrity/sha256.h"
 #include "platform/files.h"
 
 namespace launcher::integrity {
 
-struct Sha256::Context {
-    EVP_MD_CTX* md = EVP_MD_CTX_new();
-    ~Context() { EVP_MD_CTX_free(md); }
-};
-
-Sha256::Sha256() : context_(std::make_unique<Context>()) {
-    Reset();
-}
-Sha256::~Sha256() = default;
-
-void Sha256::Reset() {
-    EVP_DigestInit_ex(context_->md, EVP_sha256(), nullptr);
-}
-
-void Sha256::Update(const void* data, std::size_t size) {
-    if (size > 0) EVP_DigestUpdate(context_->md, data, size);
-}
-
 std::string Sha256::FinishHex() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context_->md, digest, &length);
+    unsigned char digest[32];
+    Finish(digest);
     static const char* const kHex = "0123456789abcdef";
     std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += kHex[digest[i] >> 4];
-        hex += kHex[digest[i] & 15];
+    for (unsigned char byte : digest) {
+        hex += kHex[byte >> 4];
+        hex += kHex[byte & 15];
     }
-    Reset();
     return hex;
 }
 
