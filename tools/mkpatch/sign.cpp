@@ -86,7 +86,13 @@ int KeyGen(const std::string& name, std::ostream& out, std::ostream& err) {
         }
     }
     if (!WriteAtomically(publicPath, publicKey + "\n", err)) return kFailed;
-    out << secretPath << ": secret key (mode 0600; keep it off the servers)\n"
+#ifdef _WIN32
+    // Windows has no mode bits: the file takes the folder's access rights.
+    const char* const kWhoReads = "readable as the folder allows";
+#else
+    const char* const kWhoReads = "mode 0600";
+#endif
+    out << secretPath << ": secret key (" << kWhoReads << "; keep it off the servers)\n"
         << publicPath << ": public key " << publicKey << "\n"
         << "build the launcher with -DLAUNCHER_UPDATE_PUBLIC_KEY=" << publicKey << "\n";
     return kOk;
