@@ -88,17 +88,25 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL (Windows end to end): $*"; exit 1; }
 
+# start_patch_server DIR LOG: patch-server for DIR on a free port; sets
+# started_port and started_pid. A fixed port may be taken on a shared machine.
+start_patch_server() {
+  started_port="" started_pid=""
+  for _ in 1 2 3 4 5; do
+    local candidate=$((20000 + RANDOM % 20000))
+    "$linux_bin/patch-server" --port "$candidate" "$1" > "$2" 2>&1 &
+    started_pid=$!
+    sleep 0.3
+    if kill -0 "$started_pid" 2>/dev/null; then started_port=$candidate; return 0; fi
+    started_pid=""
+  done
+  return 1
+}
+
 "$src/demo/prepare.sh" "$linux_bin" "$work" >/dev/null
 server="$work/server"
-for attempt in 1 2 3 4 5; do
-  port=$((20000 + RANDOM % 20000))
-  "$linux_bin/patch-server" --port "$port" "$server" > "$work/server.log" 2>&1 &
-  server_pid=$!
-  sleep 0.3
-  if kill -0 "$server_pid" 2>/dev/null; then break; fi
-  server_pid=""
-done
-[ -n "$server_pid" ] || fail "could not start patch-server"
+start_patch_server "$server" "$work/server.log" || fail "could not start patch-server"
+server_pid=$started_pid port=$started_port
 
 client="$work/client"
 mkdir -p "$client"
@@ -182,16 +190,9 @@ grep -q "00003.DAT does not match the signed manifest" "$work/tampered/launcher.
 #    the hosts is compiled again from one run to the next.
 cd "$src"
 "$src/demo/prepare.sh" "$linux_bin" "$work/window" >/dev/null
-window_port=""
-for attempt in 1 2 3 4 5; do
-  candidate=$((20000 + RANDOM % 20000))
-  "$linux_bin/patch-server" --port "$candidate" "$work/window/server" > "$work/window-server.log" 2>&1 &
-  window_server_pid=$!
-  sleep 0.3
-  if kill -0 "$window_server_pid" 2>/dev/null; then window_port=$candidate; break; fi
-  window_server_pid=""
-done
-[ -n "$window_port" ] || fail "could not start patch-server for the window"
+start_patch_server "$work/window/server" "$work/window-server.log" ||
+  fail "could not start patch-server for the window"
+window_server_pid=$started_pid window_port=$started_port
 cmake --preset win64 -B build/win64-window "${launcher[@]}" -DLAUNCHER_WARNINGS_AS_ERRORS=ON \
   -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_DEMO_ORIGIN="http://127.0.0.1:$window_port" \
   -U 'LAUNCHER_*_HOST' >/dev/null
