@@ -19,6 +19,10 @@ namespace launcher::integrity {
 namespace {
 
 constexpr const char* kReplacementName = "Launcher.exe_";
+// A serial is the time of signing in seconds. One further ahead than this
+// (in milliseconds, say) would, once stored, refuse every later release as a
+// replay; it is not stored.
+constexpr std::int64_t kSerialHorizon = 365 * 86400;
 
 // Hashes on a thread of its own, so that the download thread only copies:
 // delivered bytes are gathered into a few large buffers, which the hashing
@@ -170,6 +174,15 @@ bool SignedUpdateVerifier::Accept(const std::string& manifestText,
               launcherVersion + ", latest patch " + std::to_string(latest) + ")";
         return false;
     }
+    const std::int64_t now = now_();
+    const std::uint64_t horizon =
+        now > -kSerialHorizon ? static_cast<std::uint64_t>(now + kSerialHorizon) : 0;
+    if (manifest.serial > horizon) {
+        why = "the signed manifest has serial " + std::to_string(manifest.serial) +
+              ", more than a year ahead of this computer's clock (" + std::to_string(now) +
+              " seconds since 1970); stored, it would refuse every later release as a replay";
+        return false;
+    }
     const std::uint64_t stored = StoredSerial();
     if (manifest.serial < stored) {
         why = "the signed manifest has serial " + std::to_string(manifest.serial) +
@@ -177,7 +190,7 @@ bool SignedUpdateVerifier::Accept(const std::string& manifestText,
               " already accepted here (a replayed old release)";
         return false;
     }
-    if (manifest.expires <= now_()) {
+    if (manifest.expires <= now) {
         why = "the signed manifest expired at " + std::to_string(manifest.expires) +
               " (seconds since 1970); the server's release is stale";
         return false;

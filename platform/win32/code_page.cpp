@@ -40,6 +40,13 @@ bool Utf8ToGbk(std::string_view utf8, std::string& gbk) {
            !lossy;
 }
 
+bool GbkToUtf8(std::string_view gbk, std::string& utf8) {
+    std::wstring wide;
+    if (!ToWide(936, gbk, wide)) return false;
+    utf8 = win32::Utf8(wide);
+    return true;
+}
+
 bool PackageNameToUtf8(std::string_view stored, std::string& utf8) {
     std::wstring wide;
     if (!ToWide(CP_ACP, stored, wide)) return false;

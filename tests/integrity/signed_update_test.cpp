@@ -85,6 +85,7 @@ protected:
                                   release.serial,
                                   30,
                                   mkpatch::NowSeconds() - release.signedDaysAgo * 86400};
+        sign.force = true;  // the operator's mistakes too, for the client to refuse
         std::ostringstream out, err;
         ASSERT_EQ(mkpatch::Sign(sign, out, err), mkpatch::kOk) << err.str();
         std::string manifest = ReadFile(dir + "SERVERVER.SIG");
@@ -120,6 +121,9 @@ TEST_F(SignedUpdateTest, OnlyWhatTheOperatorSignedIsInstalled) {
          "signed manifest could not be fetched", "", false},
         {"serial lower than stored", [](Release& r) { r.serial = 99; }, "older than serial 100", "",
          false},
+        {"serial in milliseconds, not stored",
+         [](Release& r) { r.serial = static_cast<std::uint64_t>(mkpatch::NowSeconds()) * 1000; },
+         "more than a year ahead of this computer's clock", "", false},
         {"expired", [](Release& r) { r.signedDaysAgo = 31; }, "signed manifest expired", "", false},
         {"latest differs from the list", [](Release& r) { r.signedLatest = 3; },
          "does not match the version list", "", false},
@@ -195,6 +199,57 @@ TEST_F(SignedUpdateTest, OnlyWhatTheOperatorSignedIsInstalled) {
             row.box[0] ? std::vector<std::string>{row.box} : std::vector<std::string>{});
         EXPECT_EQ(Installation() != before, row.changesInstallation);
     }
+}
+
+// mkpatch sign refuses the serials that would lock clients out, and says when
+// the signature expires.
+TEST_F(TempDirTest, SignRefusesSerialsThatLockClientsOut) {
+    std::string publicKey, secretKey;
+    ASSERT_TRUE(integrity::GenerateKeyPair(publicKey, secretKey));
+    WriteFile("release.key", secretKey);
+    WriteFile("SERVERVER.INI", "a-launcher=1.1.6.0\nb-patch=00001\n");
+    const std::string now = std::to_string(mkpatch::NowSeconds());
+    struct Case {
+        const char* what;
+        std::uint64_t replacedSerial;  // 0: nothing replaced
+        std::vector<std::string> options;
+        int status;
+        std::string says;
+    };
+    const Case cases[] = {
+        {"serial below the replaced one", 1796858431, {"--serial", "5"}, mkpatch::kFailed,
+         "serial 5 is not above serial 1796858431 of the ./SERVERVER.SIG it replaces"},
+        {"serial in milliseconds", 0, {"--serial", now + "000"}, mkpatch::kFailed,
+         "days ahead of the time in seconds"},
+        {"--force", 1796858431, {"--serial", "5", "--force"}, mkpatch::kOk,
+         "Signed all the same (--force)"},
+        {"the time in seconds over an older serial", 100, {}, mkpatch::kOk, "expires 20"},
+        {"valid for 3 days", 100, {"--valid-days", "3"}, mkpatch::kOk, "in less than 7 days"},
+    };
+    for (const Case& item : cases) {
+        SCOPED_TRACE(item.what);
+        fs::remove("SERVERVER.SIG");
+        integrity::UpdateManifest replaced;
+        replaced.serial = item.replacedSerial;
+        replaced.launcherVersion = "1.1.6.0";
+        replaced.latest = 1;
+        const std::string old = integrity::FormatManifestBody(replaced) + "signature x\n";
+        if (item.replacedSerial) WriteFile("SERVERVER.SIG", old);
+        std::vector<std::string> args = {"sign", "--key", "release.key", "--packages", "."};
+        args.insert(args.end(), item.options.begin(), item.options.end());
+        args.push_back("./SERVERVER.INI");
+        std::ostringstream out, err;
+        EXPECT_EQ(mkpatch::Run(args, out, err), item.status);
+        EXPECT_NE((out.str() + err.str()).find(item.says), std::string::npos)
+            << out.str() << err.str();
+        if (item.status != mkpatch::kOk && item.replacedSerial) {
+            EXPECT_EQ(ReadFile("SERVERVER.SIG"), old);
+        }
+    }
+    std::ostringstream out, err;
+    EXPECT_EQ(mkpatch::Run({"checklist", "SERVERVER.INI"}, out, err), mkpatch::kFailed);
+    EXPECT_NE(out.str().find("SERVERVER.SIG expires in less than 7 days"), std::string::npos)
+        << out.str();
 }
 
 }  // namespace

@@ -90,11 +90,15 @@ const Files kVersion1 = {
 
 TEST_F(MkpatchTest, BuildThenApplyGivesTheSameTree) {
     MakeTree("v1", kVersion1);
-    Outcome built = Mkpatch({"build", "p.dat", "v1"});
+    Outcome built = Mkpatch({"build", "--names", "utf8", "p.dat", "v1"});
     ASSERT_EQ(built.status, mkpatch::kOk) << built.err;
+    EXPECT_NE(built.out.find("largest entry, 'bin\\game.bin', needs 6"), std::string::npos) << built.out;
 
     Outcome verified = Mkpatch({"verify", "p.dat"});
     EXPECT_EQ(verified.status, mkpatch::kOk) << verified.err;
+    EXPECT_NE(verified.out.find("names: valid UTF-8"), std::string::npos) << verified.out;
+    ASSERT_EQ(Mkpatch({"build", "--names", "gbk", "gbk.dat", "v1"}).status, mkpatch::kOk);
+    EXPECT_NE(Mkpatch({"list", "gbk.dat"}).out.find("names: valid GBK"), std::string::npos);
 
     // Stored names use backslashes, in a fixed order.
     Outcome listed = Mkpatch({"list", "p.dat"});
@@ -106,7 +110,7 @@ TEST_F(MkpatchTest, BuildThenApplyGivesTheSameTree) {
     EXPECT_EQ(ReadTree("client"), kVersion1);
 
     // The same tree always gives the same bytes.
-    ASSERT_EQ(Mkpatch({"build", "again.dat", "v1"}).status, mkpatch::kOk);
+    ASSERT_EQ(Mkpatch({"build", "--names", "utf-8", "again.dat", "v1"}).status, mkpatch::kOk);
     EXPECT_EQ(ReadFile("again.dat"), ReadFile("p.dat"));
 }
 
@@ -119,7 +123,7 @@ TEST_F(MkpatchTest, DiffCarriesOnlyNewAndChangedFiles) {
     MakeTree("v1", kVersion1);
     MakeTree("v2", version2);
 
-    Outcome diff = Mkpatch({"diff", "d.dat", "v1", "v2"});
+    Outcome diff = Mkpatch({"diff", "--names", "utf8", "d.dat", "v1", "v2"});
     ASSERT_EQ(diff.status, mkpatch::kOk) << diff.err;
     EXPECT_NE(diff.out.find("1 new, 2 changed, 4 unchanged, 1 only in the old tree"),
               std::string::npos)
@@ -129,7 +133,7 @@ TEST_F(MkpatchTest, DiffCarriesOnlyNewAndChangedFiles) {
     EXPECT_NE(listed.out.find("3 entries"), std::string::npos) << listed.out;
 
     // Packages cannot delete: the client keeps the removed file.
-    ASSERT_EQ(Mkpatch({"build", "p.dat", "v1"}).status, mkpatch::kOk);
+    ASSERT_EQ(Mkpatch({"build", "--names", "utf8", "p.dat", "v1"}).status, mkpatch::kOk);
     ASSERT_EQ(ApplyIn("client", "p.dat"), ApplyResult::kApplied);
     ASSERT_EQ(ApplyIn("client", "d.dat"), ApplyResult::kApplied);
     Files expected = version2;
@@ -169,7 +173,12 @@ TEST_F(MkpatchTest, BuildRefusesWhatThePackageCannotHold) {
              WriteFile("in/huge", "");
              fs::resize_file("in/huge", std::uintmax_t{1} << 32);  // sparse
          },
-         {"build", "p.dat", "in"}, "4 GiB"},
+         {"build", "p.dat", "in"}, "is 4294967296 bytes; a package entry holds at most 4 GiB - 1"},
+        {"name not ASCII, code page unsaid", [] { MakeTree("in", {{"数据/说明.txt", "x"}}); },
+         {"build", "p.dat", "in"}, "need --names: Windows clients read names in the system's"},
+        {"diff with a name not ASCII, code page unsaid",
+         [] { MakeTree("in", {{"说明.txt", "x"}}); }, {"diff", "p.dat", "in", "in"},
+         "need --names"},
         {"name with no code page 936 form",
          [] { MakeTree("in", {{"地图/\xF0\x9F\x98\x80", "x"}}); },
          {"build", "--names", "gbk", "p.dat", "in"}, "no code page 936 form"},
@@ -196,7 +205,7 @@ TEST_F(MkpatchTest, BuildRefusesWhatThePackageCannotHold) {
 }
 
 TEST_F(MkpatchTest, VerifyPointsAtTheFirstProblem) {
-    MakeTree("in", {{"a.txt", std::string(1000, 'a')}, {"b.bin", PatternBytes(2000, 4)}});
+    MakeTree("in", {{"a.txt", std::string(1000, 'a')}, {"b.bin", PatternBytes(600000, 4)}});
     ASSERT_EQ(Mkpatch({"build", "p.dat", "in"}).status, mkpatch::kOk);
     const std::string good = ReadFile("p.dat");
     // Entry 1 starts at byte 4: nameLength, "a.txt\0", two sizes, payload at 22.
@@ -227,6 +236,9 @@ TEST_F(MkpatchTest, VerifyPointsAtTheFirstProblem) {
          "warning: byte 22: entry 1 'a.txt': declares 1001", mkpatch::kOk},
         {"size no payload can reach", with(14, field(1u << 30)),
          "byte 4: entry 1 'a.txt': uncompressed size 1073741824 is more than"},
+        {"entry needing over 512 MiB to apply", with(secondEntry + 4 + 6, field(520u << 20)),
+         "'b.bin' needs 520.6 MiB of memory while it is applied, more than 512.0 MiB: 32-bit",
+         mkpatch::kOk},
         {"trailing bytes", good + "xyz",
          "warning: byte " + std::to_string(good.size()) + ": 3 bytes after", mkpatch::kOk},
         {"negative count", with(0, field(0xFFFFFFFFu)), "byte 0: negative entry count"},

@@ -11,7 +11,9 @@
 #include <sstream>
 
 #include "platform/code_page.h"
+#include "tools/mkpatch/entry_limits.h"
 #include "tools/mkpatch/mkpatch.h"
+#include "tools/mkpatch/name_encodings.h"
 #include "transfer/package_format.h"
 
 namespace launcher::mkpatch {
@@ -19,8 +21,6 @@ namespace launcher::mkpatch {
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr std::uintmax_t kEntrySizeLimit = std::uintmax_t{1} << 32;  // 4 GiB
 
 struct SourceFile {
     fs::path relative;
@@ -43,6 +43,10 @@ bool StoredName(const fs::path& relative, Names names, std::string& stored, std:
     }
     stored = Utf8Of(relative);
     std::replace(stored.begin(), stored.end(), '/', kPackageSeparator);
+    if (names == Names::kUnsaid && !IsAscii(stored)) {
+        error = "the name is not plain ASCII";
+        return false;
+    }
     if (names == Names::kGbk) {
         std::string gbk;
         if (!Utf8ToGbk(stored, gbk)) {
@@ -73,6 +77,7 @@ bool Collect(const fs::path& root, Names names, std::vector<SourceFile>& files, 
         return false;
     }
     bool ok = true;
+    bool notAscii = false;
     fs::recursive_directory_iterator it(root, ec);
     for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         const fs::directory_entry& item = *it;
@@ -96,9 +101,9 @@ bool Collect(const fs::path& root, Names names, std::vector<SourceFile>& files, 
             ok = false;
             continue;
         }
-        if (size >= kEntrySizeLimit) {
-            err << "mkpatch: " << item.path().string() << ": " << size
-                << " bytes; a package entry must stay below 4 GiB\n";
+        if (size > kMostEntryBytes) {
+            err << "mkpatch: " << item.path().string() << " is " << size
+                << " bytes; a package entry holds at most " << kMostEntryText << "\n";
             ok = false;
             continue;
         }
@@ -107,6 +112,7 @@ bool Collect(const fs::path& root, Names names, std::vector<SourceFile>& files, 
         if (!StoredName(relative, names, file.stored, error)) {
             err << "mkpatch: " << item.path().string() << ": " << error << "\n";
             ok = false;
+            notAscii = notAscii || (names == Names::kUnsaid && !IsAscii(Utf8Of(relative)));
             continue;
         }
         files.push_back(std::move(file));
@@ -115,25 +121,16 @@ bool Collect(const fs::path& root, Names names, std::vector<SourceFile>& files, 
         err << "mkpatch: " << root.string() << ": cannot read the tree: " << ec.message() << "\n";
         return false;
     }
+    if (notAscii) {
+        err << "mkpatch: names that are not plain ASCII need --names: Windows clients read "
+               "names in the system's code page (936 on Chinese systems), Linux clients in "
+               "UTF-8, so the same bytes name different files on each. Build with\n"
+               "  --names gbk   for Windows clients (code page 936)\n"
+               "  --names utf8  for Linux clients\n";
+    }
     std::sort(files.begin(), files.end(),
               [](const SourceFile& a, const SourceFile& b) { return a.stored < b.stored; });
     return ok;
-}
-
-bool ReadAll(const fs::path& path, std::string& data) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    // A 32-bit build reads at most what fits in its address space.
-    if (size < 0 ||
-        static_cast<std::uintmax_t>(size) > std::numeric_limits<std::size_t>::max() / 2) {
-        return false;
-    }
-    in.seekg(0);
-    data.resize(static_cast<std::size_t>(size));
-    in.read(data.data(), static_cast<std::streamsize>(data.size()));
-    return static_cast<bool>(in);
 }
 
 bool SameContent(const fs::path& a, const fs::path& b) {
@@ -161,6 +158,83 @@ bool Inside(const fs::path& file, const fs::path& directory) {
     return !relative.empty() && *relative.begin() != "..";
 }
 
+// Deflates `file` into `stream` behind its entry header, a piece at a time, and
+// fills in the compressed size afterwards: no file is ever held whole, so the
+// limit is the format's, not this program's address space.
+bool WriteEntry(std::ostream& stream, const SourceFile& file, std::uint64_t& unpacked,
+                std::uint64_t& packed, std::string& error) {
+    std::ifstream in(file.path, std::ios::binary);
+    std::error_code ec;
+    const std::uintmax_t size = fs::file_size(file.path, ec);
+    if (!in || ec) {
+        error = file.path.string() + ": cannot read";
+        return false;
+    }
+    if (size > kMostEntryBytes) {
+        error = file.path.string() + " is " + std::to_string(size) +
+                " bytes; a package entry holds at most " + kMostEntryText;
+        return false;
+    }
+    const std::string header =
+        EncodeEntryHeader(file.stored, static_cast<std::uint32_t>(size), 0);
+    const std::streamoff headerAt = stream.tellp();
+    stream << header;
+
+    z_stream z{};
+    if (deflateInit(&z, Z_BEST_COMPRESSION) != Z_OK) {
+        error = "zlib cannot be initialised";
+        return false;
+    }
+    std::string input(1 << 20, '\0');
+    std::string output(1 << 20, '\0');
+    unpacked = 0;
+    packed = 0;
+    int rc = Z_OK;
+    while (rc != Z_STREAM_END) {
+        in.read(input.data(), static_cast<std::streamsize>(input.size()));
+        if (in.bad()) break;
+        const auto got = static_cast<std::size_t>(in.gcount());
+        unpacked += got;
+        z.next_in = reinterpret_cast<Bytef*>(input.data());
+        z.avail_in = static_cast<uInt>(got);
+        const int flush = in.eof() ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(output.data());
+            z.avail_out = static_cast<uInt>(output.size());
+            rc = deflate(&z, flush);
+            const std::size_t made = output.size() - z.avail_out;
+            packed += made;
+            stream.write(output.data(), static_cast<std::streamsize>(made));
+        } while (z.avail_out == 0 && rc == Z_OK);
+        if (!stream || packed > kMostEntryBytes || (rc != Z_OK && rc != Z_BUF_ERROR)) break;
+    }
+    deflateEnd(&z);
+    if (!stream) {
+        error = "cannot write the package";
+        return false;
+    }
+    if (rc != Z_STREAM_END || packed > kMostEntryBytes) {
+        error = file.path.string() +
+                (packed > kMostEntryBytes ? std::string(": compressed, it exceeds ") +
+                                                kMostEntryText + ", the most a package entry holds"
+                 : in.bad()               ? std::string(": cannot read")
+                                          : std::string(": compression failed"));
+        return false;
+    }
+    if (unpacked != size) {
+        error = file.path.string() + ": changed while it was packed";
+        return false;
+    }
+    const std::streamoff end = stream.tellp();
+    stream.seekp(headerAt + static_cast<std::streamoff>(header.size() - 4));
+    unsigned char field[4];
+    PutUint32(field, static_cast<std::uint32_t>(packed));
+    stream.write(reinterpret_cast<const char*>(field), sizeof field);
+    stream.seekp(end);
+    if (!stream) error = "cannot write the package";
+    return static_cast<bool>(stream);
+}
+
 int WritePackage(const std::string& output, const std::vector<const SourceFile*>& files,
                  std::ostream& out, std::ostream& err) {
     if (files.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
@@ -181,27 +255,18 @@ int WritePackage(const std::string& output, const std::vector<const SourceFile*>
     stream << EncodePackageHeader(static_cast<std::int32_t>(files.size()));
 
     std::uint64_t unpacked = 0;
-    std::string data;
-    std::string payload;
+    std::uint64_t largest = 0;
+    std::string largestName;
     for (const SourceFile* file : files) {
-        if (!ReadAll(file->path, data)) return fail(file->path.string() + ": cannot read");
-        if (data.size() >= kEntrySizeLimit) {
-            return fail(file->path.string() + ": 4 GiB or more; an entry must stay below");
+        std::uint64_t size = 0;
+        std::uint64_t packed = 0;
+        std::string error;
+        if (!WriteEntry(stream, *file, size, packed, error)) return fail(error);
+        unpacked += size;
+        if (size + packed > largest || largestName.empty()) {
+            largest = size + packed;
+            largestName = file->stored;
         }
-        uLongf size = compressBound(static_cast<uLong>(data.size()));
-        payload.resize(size);
-        if (compress2(reinterpret_cast<Bytef*>(payload.data()), &size,
-                      reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size()),
-                      Z_BEST_COMPRESSION) != Z_OK) {
-            return fail(file->path.string() + ": compression failed");
-        }
-        if (size >= kEntrySizeLimit) {
-            return fail(file->path.string() + ": compressed to 4 GiB or more");
-        }
-        stream << EncodeEntryHeader(file->stored, static_cast<std::uint32_t>(data.size()),
-                                    static_cast<std::uint32_t>(size));
-        stream.write(payload.data(), static_cast<std::streamsize>(size));
-        unpacked += data.size();
     }
     stream.close();
     if (!stream) return fail(temporary + ": cannot write");
@@ -210,6 +275,7 @@ int WritePackage(const std::string& output, const std::vector<const SourceFile*>
     if (ec) return fail(output + ": " + ec.message());
     out << output << ": " << files.size() << " entries, " << unpacked << " bytes of files, "
         << fs::file_size(output, ec) << " bytes packed\n";
+    ReportApplyMemory(output, largestName, largest, out, err);
     return kOk;
 }
 
@@ -245,7 +311,7 @@ int Diff(const std::string& output, const std::string& oldDirectory,
     }
     // OLD is only compared against: names it could not store do not matter.
     std::ostringstream ignored;
-    Collect(oldDirectory, names, oldFiles, ignored);
+    Collect(oldDirectory, names == Names::kUnsaid ? Names::kUtf8 : names, oldFiles, ignored);
     if (!Collect(newDirectory, names, newFiles, err)) return kFailed;
 
     const fs::path oldRoot(oldDirectory);

@@ -1,12 +1,15 @@
 // mkpatch list and verify: reading a package the way the launcher does.
 #include <zlib.h>
 
+#include <algorithm>
 #include <iomanip>
-#include <memory>
-#include <new>
 #include <ostream>
+#include <sstream>
+#include <vector>
 
+#include "tools/mkpatch/entry_limits.h"
 #include "tools/mkpatch/mkpatch.h"
+#include "tools/mkpatch/name_encodings.h"
 #include "transfer/package_format.h"
 
 namespace launcher::mkpatch {
@@ -43,6 +46,48 @@ std::string Describe(std::int32_t index, const PackageEntry& entry) {
     return "entry " + std::to_string(index + 1) + " '" + entry.name + "'";
 }
 
+// Inflates a payload a piece at a time exactly as the launcher's one call of
+// uncompress() with an output capacity of `capacity` does, and returns its
+// status; `produced` is what it would have written. Holding only pieces, it
+// checks entries that would not fit into this program's memory. kReadError
+// from `read` when the package could not be read.
+int InflateLikeUncompress(PackageReader& reader, std::uint32_t compressedSize,
+                          std::uint32_t capacity, std::uint64_t& produced, ReadStatus& read) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return Z_MEM_ERROR;
+    std::vector<Bytef> input(1 << 16);
+    std::vector<Bytef> output(1 << 16);
+    std::uint32_t inputLeft = compressedSize;
+    produced = 0;
+    read = ReadStatus::kOk;
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        if (z.avail_in == 0 && inputLeft > 0) {
+            const auto step = std::min<std::uint32_t>(inputLeft, static_cast<std::uint32_t>(input.size()));
+            read = reader.ReadPayload(input.data(), step);
+            if (read != ReadStatus::kOk) break;
+            z.next_in = input.data();
+            z.avail_in = step;
+            inputLeft -= step;
+        }
+        z.next_out = output.data();
+        z.avail_out = static_cast<uInt>(
+            std::min<std::uint64_t>(output.size(), capacity - produced));
+        const uInt room = z.avail_out;
+        rc = inflate(&z, Z_NO_FLUSH);
+        produced += room - z.avail_out;
+    }
+    inflateEnd(&z);
+    if (read == ReadStatus::kOk && inputLeft > 0) read = reader.SkipPayload(inputLeft);
+    // How uncompress() reports the end: input that ran out before the stream
+    // ended is damage, a full output buffer is Z_BUF_ERROR (but damage again
+    // when the capacity was zero).
+    if (rc == Z_STREAM_END) return Z_OK;
+    if (rc == Z_NEED_DICT) return Z_DATA_ERROR;
+    if (rc == Z_BUF_ERROR && (produced < capacity || capacity == 0)) return Z_DATA_ERROR;
+    return rc;
+}
+
 }  // namespace
 
 int List(const std::string& package, std::ostream& out, std::ostream& err) {
@@ -55,6 +100,7 @@ int List(const std::string& package, std::ostream& out, std::ostream& err) {
         << "compressed"
         << "  name\n";
     PackageEntry entry;
+    NameEncodings names;
     for (std::int32_t index = 0; index < count; ++index) {
         if (reader.ReadEntry(entry) != ReadStatus::kOk ||
             reader.SkipPayload(entry.compressedSize) != ReadStatus::kOk) {
@@ -64,7 +110,9 @@ int List(const std::string& package, std::ostream& out, std::ostream& err) {
         }
         out << std::setw(12) << entry.offset << std::setw(14) << entry.uncompressedSize
             << std::setw(12) << entry.compressedSize << "  " << entry.name << "\n";
+        names.Add(entry.name);
     }
+    out << "names: " << names.Describe() << "\n";
     if (reader.Left() > 0) {
         out << reader.Left() << " bytes after the last entry (the launcher ignores them)\n";
     }
@@ -88,6 +136,8 @@ int Verify(const std::string& package, std::ostream& out, std::ostream& err) {
     };
     std::uint64_t unpacked = 0;
     std::uint64_t largest = 0;
+    std::string largestName;
+    NameEncodings names;
     PackageEntry entry;
     for (std::int32_t index = 0; index < count; ++index) {
         if (reader.ReadEntry(entry) != ReadStatus::kOk) {
@@ -98,6 +148,7 @@ int Verify(const std::string& package, std::ostream& out, std::ostream& err) {
         if (std::string reason = CheckStorableName(entry.name); !reason.empty()) {
             return problem(entry.offset, Describe(index, entry) + ": " + reason);
         }
+        names.Add(entry.name);
         const std::uint64_t payloadAt = reader.Offset();
         if (!FitsCompressedSize(entry.uncompressedSize, entry.compressedSize)) {
             return problem(entry.offset,
@@ -106,18 +157,15 @@ int Verify(const std::string& package, std::ostream& out, std::ostream& err) {
                                                      entry.compressedSize) +
                                "; the launcher refuses the package");
         }
-        std::unique_ptr<Bytef[]> payload(new (std::nothrow) Bytef[entry.compressedSize]);
-        std::unique_ptr<Bytef[]> output(new (std::nothrow) Bytef[entry.uncompressedSize]);
-        if (!payload || !output) {
-            return problem(entry.offset, Describe(index, entry) + ": not enough memory");
-        }
-        if (reader.ReadPayload(payload.get(), entry.compressedSize) != ReadStatus::kOk) {
+        std::uint64_t produced = 0;
+        ReadStatus read = ReadStatus::kOk;
+        const int rc = InflateLikeUncompress(reader, entry.compressedSize,
+                                             entry.uncompressedSize, produced, read);
+        if (read != ReadStatus::kOk) {
             err << "mkpatch: " << package << ": " << Describe(index, entry) << ", "
                 << reader.Problem() << "\n";
             return kFailed;
         }
-        uLongf produced = entry.uncompressedSize;
-        int rc = uncompress(output.get(), &produced, payload.get(), entry.compressedSize);
         if (rc != Z_OK) {
             return problem(payloadAt, Describe(index, entry) + ": the payload does not decompress (" +
                                           zError(rc) + ")");
@@ -128,18 +176,27 @@ int Verify(const std::string& package, std::ostream& out, std::ostream& err) {
                                    std::to_string(produced) + " (the launcher writes those)");
         }
         unpacked += produced;
-        largest = std::max<std::uint64_t>(largest,
-                                          std::uint64_t{entry.compressedSize} + produced);
+        // The launcher holds the payload and the declared capacity at once.
+        const std::uint64_t memory = std::uint64_t{entry.compressedSize} + entry.uncompressedSize;
+        if (memory > largest || largestName.empty()) {
+            largest = memory;
+            largestName = entry.name;
+        }
     }
     if (reader.Left() > 0) {
         warning(reader.Offset(), std::to_string(reader.Left()) +
                                      " bytes after the last entry (wrong entry count?); the "
                                      "launcher ignores them");
     }
+    if (names.Neither()) {
+        warning(0, "the entry names are neither valid UTF-8 nor valid GBK (code page 936); no "
+                   "client reads them as meant");
+    }
+    std::ostringstream memory;
+    if (ReportApplyMemory(package, largestName, largest, memory, err)) ++warnings;
     out << package << ": " << (warnings ? "applicable, with warnings" : "sound") << ", " << count
-        << " entries, " << unpacked
-        << " bytes of files; the largest entry needs " << largest
-        << " bytes of memory while it is applied\n";
+        << " entries, " << unpacked << " bytes of files\n"
+        << memory.str() << "names: " << names.Describe() << "\n";
     return kOk;
 }
 

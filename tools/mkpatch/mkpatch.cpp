@@ -12,38 +12,47 @@ namespace {
 constexpr const char* kUsage =
     R"(usage: mkpatch COMMAND ...
 
-  mkpatch build [--names utf-8|gbk] OUT.DAT DIR
+  mkpatch build [--names utf8|gbk] OUT.DAT DIR
       Packs every file under DIR (names relative to DIR) into the patch package
-      OUT.DAT. Empty directories are not carried. Names are stored in UTF-8
-      (Linux clients) or with --names gbk in code page 936 (Windows clients on a
-      Chinese system, which read names in the system's code page).
-  mkpatch diff [--names utf-8|gbk] OUT.DAT OLD NEW
+      OUT.DAT. Empty directories are not carried. A file holds at most 4 GiB - 1.
+      Names other than plain ASCII need --names, for the clients' code page:
+      Windows clients read names in the system's code page (--names gbk stores
+      them in code page 936, that of Chinese systems), Linux clients in UTF-8
+      (--names utf8).
+  mkpatch diff [--names utf8|gbk] OUT.DAT OLD NEW
       Packs the files of NEW that are new or changed against OLD. Packages cannot
       delete files; files only in OLD are listed as a warning.
   mkpatch list PKG
-      Prints every entry: offset, uncompressed and compressed size, name.
+      Prints every entry: offset, uncompressed and compressed size, name; and
+      which encodings the names are valid in.
   mkpatch verify PKG
-      Decompresses every entry in memory; prints the first problem with its byte
-      offset. What the launcher applies all the same (bytes after the last entry,
-      a declared size larger than the data) is a warning. Exit status 0 for a
-      package the launcher applies.
+      Decompresses every entry; prints the first problem with its byte offset.
+      What the launcher applies all the same (bytes after the last entry, a
+      declared size larger than the data) is a warning, and so is an entry that
+      needs more than 512 MiB of memory to apply (32-bit clients may lack it).
+      Exit status 0 for a package the launcher applies.
   mkpatch serverlist --launcher VERSION --latest N [-o SERVERVER.INI]
-                     [--sign NAME.key --packages DIR [--serial N] [--valid-days D]]
+                     [--sign NAME.key --packages DIR [--serial N] [--valid-days D]
+                      [--force]]
       Writes a version list that the launcher reads as launcher VERSION (at most
       7 bytes) and latest patch N (1..99999); to standard output without -o.
       With --sign, also signs it as 'mkpatch sign' does.
   mkpatch keygen NAME
       Writes an Ed25519 key pair: NAME.key (secret, mode 0600) and NAME.pub
       (the public key a launcher build carries).
-  mkpatch sign --key NAME.key --packages DIR [--serial N] [--valid-days D] LIST
+  mkpatch sign --key NAME.key --packages DIR [--serial N] [--valid-days D]
+               [--force] LIST
       Writes SERVERVER.SIG beside the version list LIST: serial N (default: the
       time in seconds, so that it grows), expiry in D days (default 30), the
       list's launcher version and latest patch, size and SHA-256 of packages
       00001.DAT up to the latest-1 in DIR and of Launcher.exe_ beside LIST.
+      A client that accepted a serial refuses every lower one for ever, so a
+      serial not above that of the SERVERVER.SIG being replaced, or more than a
+      day ahead of the time in seconds, is refused unless --force is given.
   mkpatch checklist [--launcher VERSION] FILE
       Explains how the launcher reads the version list FILE and warns about
-      lines that will not do what was meant. Exit status 0 when there is nothing
-      to warn about.
+      lines that will not do what was meant; with SERVERVER.SIG beside FILE,
+      says when it expires. Exit status 0 when there is nothing to warn about.
 
 Packages are applied in order: package N (NNNNN.DAT) brings a client from patch
 N to N+1. Exit status: 0 success, 1 failure, 2 bad usage.
@@ -54,8 +63,12 @@ int BadUsage(std::ostream& err, const std::string& why) {
     return kBadUsage;
 }
 
-// Options of the form "--name value" or "-o value"; everything else is
-// positional. Returns false for an option without its value or an unknown one.
+// The options that take no value.
+const std::vector<std::string> kFlags = {"--force"};
+
+// Options of the form "--name value" or "-o value", and flags, which get the
+// value "yes"; everything else is positional. Returns false for an option
+// without its value or an unknown one.
 bool SplitOptions(const std::vector<std::string>& args, const std::vector<std::string>& known,
                   std::vector<std::pair<std::string, std::string>>& options,
                   std::vector<std::string>& positional, std::string& error) {
@@ -65,6 +78,10 @@ bool SplitOptions(const std::vector<std::string>& args, const std::vector<std::s
             if (std::find(known.begin(), known.end(), arg) == known.end()) {
                 error = "unknown option " + arg;
                 return false;
+            }
+            if (std::find(kFlags.begin(), kFlags.end(), arg) != kFlags.end()) {
+                options.emplace_back(arg, "yes");
+                continue;
             }
             if (i + 1 >= args.size()) {
                 error = arg + " needs a value";
@@ -93,6 +110,7 @@ bool ReadSignOptions(const std::vector<std::pair<std::string, std::string>>& opt
     sign.keyFile = key;
     sign.listFile = list;
     sign.packageDirectory = Option(options, "--packages");
+    sign.force = !Option(options, "--force").empty();
     sign.now = NowSeconds();
     sign.serial = static_cast<std::uint64_t>(sign.now);
     const std::string serial = Option(options, "--serial");
@@ -127,17 +145,21 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     std::string error;
     std::vector<std::string> known;
     if (command == "serverlist")
-        known = {"--launcher", "--latest", "-o",          "--sign",
-                 "--packages", "--serial", "--valid-days"};
-    if (command == "sign") known = {"--key", "--packages", "--serial", "--valid-days"};
+        known = {"--launcher", "--latest",     "-o",     "--sign",
+                 "--packages", "--serial", "--valid-days", "--force"};
+    if (command == "sign") known = {"--key", "--packages", "--serial", "--valid-days", "--force"};
     if (command == "checklist") known = {"--launcher"};
     if (command == "build" || command == "diff") known = {"--names"};
     if (!SplitOptions(args, known, options, positional, error)) return BadUsage(err, error);
     const std::string nameOption = Option(options, "--names");
-    if (!nameOption.empty() && nameOption != "utf-8" && nameOption != "gbk") {
-        return BadUsage(err, "--names takes utf-8 or gbk");
+    Names names = Names::kUnsaid;
+    if (nameOption == "gbk") {
+        names = Names::kGbk;
+    } else if (nameOption == "utf8" || nameOption == "utf-8") {
+        names = Names::kUtf8;
+    } else if (!nameOption.empty()) {
+        return BadUsage(err, "--names takes utf8 or gbk");
     }
-    const Names names = nameOption == "gbk" ? Names::kGbk : Names::kUtf8;
 
     auto expect = [&](std::size_t count) {
         return positional.size() == count;

@@ -19,15 +19,17 @@ inline constexpr int kBadUsage = 2;
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // How entry names are stored: UTF-8 for Linux clients, code page 936 for
-// Windows clients on a Chinese system (they read names in the system's code page).
-enum class Names { kUtf8, kGbk };
+// Windows clients on a Chinese system (they read names in the system's code
+// page). Unsaid, only ASCII names are taken: the bytes of any other name mean
+// different characters to the two kinds of client.
+enum class Names { kUnsaid, kUtf8, kGbk };
 
 // The commands, arguments already counted.
 int Build(const std::string& output, const std::string& directory, std::ostream& out,
-          std::ostream& err, Names names = Names::kUtf8);
+          std::ostream& err, Names names = Names::kUnsaid);
 int Diff(const std::string& output, const std::string& oldDirectory,
          const std::string& newDirectory, std::ostream& out, std::ostream& err,
-         Names names = Names::kUtf8);
+         Names names = Names::kUnsaid);
 int List(const std::string& package, std::ostream& out, std::ostream& err);
 int Verify(const std::string& package, std::ostream& out, std::ostream& err);
 int ServerList(const std::string& launcherVersion, const std::string& latest,
@@ -46,11 +48,20 @@ struct SignOptions {
     std::uint64_t serial = 0;      // must grow with every release
     int validDays = 30;
     std::int64_t now = 0;  // seconds since 1970
+    // Signs a serial that is not above the replaced manifest's, or that lies
+    // more than a day ahead of `now`.
+    bool force = false;
 };
 // Writes the signed manifest SERVERVER.SIG beside the list: serial, expiry, the
 // list's launcher version and latest patch, size and SHA-256 of every package
 // a client fetches and of Launcher.exe_ when it lies beside the list.
 int Sign(const SignOptions& options, std::ostream& out, std::ostream& err);
 std::int64_t NowSeconds();
+
+// For checklist: the signed manifest beside the version list `listFile`, if
+// any, against the list's launcher version and latest patch: its serial and
+// when it expires. Returns the number of warnings written to `out`.
+int CheckSignedManifest(const std::string& listFile, const std::string& launcherVersion,
+                        int latest, std::int64_t now, std::ostream& out);
 
 }  // namespace launcher::mkpatch

@@ -237,6 +237,7 @@ int CheckList(const std::string& file, const std::string& launcherVersion, std::
             }
         }
     }
+    warnings += CheckSignedManifest(file, announced, latestPatch, NowSeconds(), out);
     if (warnings == 0) out << "the list reads as written\n";
     (void)err;
     return warnings == 0 ? kOk : kFailed;

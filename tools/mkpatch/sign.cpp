@@ -1,5 +1,6 @@
 // mkpatch keygen and sign: the operator's side of signed updates.
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
@@ -16,6 +17,35 @@ namespace launcher::mkpatch {
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr std::int64_t kDay = 86400;
+// Clients refuse a release from its expiry on; under this an operator is warned.
+constexpr std::int64_t kExpiryWarnedWithin = 7 * kDay;
+// Clients refuse to store a serial further ahead of their clock than this.
+constexpr std::int64_t kClientSerialHorizon = 365 * kDay;
+
+std::string UtcText(std::int64_t seconds) {
+    using namespace std::chrono;
+    const sys_seconds time{std::chrono::seconds{seconds}};
+    const sys_days day = floor<days>(time);
+    const year_month_day date{day};
+    const hh_mm_ss clock{time - day};
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d UTC",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
+                  static_cast<int>(clock.minutes().count()),
+                  static_cast<int>(clock.seconds().count()));
+    return text;
+}
+
+// "in 3 days 4 hours" or "3 days 4 hours ago".
+std::string Span(std::int64_t from, std::int64_t to) {
+    const std::int64_t span = to >= from ? to - from : from - to;
+    const std::string text = std::to_string(span / kDay) + " days " +
+                             std::to_string(span % kDay / 3600) + " hours";
+    return to >= from ? "in " + text : text + " ago";
+}
 
 bool ReadText(const std::string& path, std::string& text) {
     std::ifstream in(path, std::ios::binary);
@@ -53,6 +83,62 @@ bool AddFile(integrity::UpdateManifest& manifest, const fs::path& directory,
     }
     manifest.files[name] = file;
     return true;
+}
+
+// The serial of the signed manifest at `path`; false, with `why`, when it is
+// not readable.
+bool ReplacedSerial(const std::string& path, std::uint64_t& serial, std::string& why) {
+    std::string text;
+    std::string body;
+    std::string signature;
+    integrity::UpdateManifest manifest;
+    if (!ReadText(path, text)) {
+        why = "cannot read it";
+        return false;
+    }
+    if (!integrity::ParseSignedManifest(text, body, signature, manifest, why)) return false;
+    serial = manifest.serial;
+    return true;
+}
+
+// A client stores the highest serial it accepted and refuses every lower one
+// for ever after: a serial that does not grow, or one far ahead of the time
+// (in milliseconds, say), locks the clients out of the releases that follow.
+bool CheckSerial(const SignOptions& options, const std::string& replaced, std::ostream& err) {
+    bool ok = true;
+    auto refuse = [&](const std::string& what) {
+        if (options.force) {
+            err << "mkpatch: warning: " << what << ". Signed all the same (--force)\n";
+        } else {
+            err << "mkpatch: " << what << ". --force signs it all the same\n";
+            ok = false;
+        }
+    };
+    std::error_code ec;
+    std::uint64_t old = 0;
+    std::string why;
+    if (fs::exists(replaced, ec)) {
+        if (!ReplacedSerial(replaced, old, why)) {
+            err << "mkpatch: warning: " << replaced << " is not readable (" << why
+                << "); the new serial is not compared with its\n";
+        } else if (options.serial <= old) {
+            refuse("serial " + std::to_string(options.serial) + " is not above serial " +
+                   std::to_string(old) + " of the " + replaced +
+                   " it replaces: clients that accepted that release refuse a lower serial as "
+                   "a replayed old release. The default serial, the time in seconds, grows "
+                   "from one signing to the next");
+        }
+    }
+    const std::uint64_t now = options.now > 0 ? static_cast<std::uint64_t>(options.now) : 0;
+    if (options.serial > now + kDay) {
+        refuse("serial " + std::to_string(options.serial) + " lies " +
+               std::to_string((options.serial - now) / kDay) +
+               " days ahead of the time in seconds (" + std::to_string(now) +
+               "): a client that accepts it refuses every later release with a lower serial "
+               "(and clients refuse to store a serial more than a year ahead of their clock). "
+               "Sign with the time in seconds, the default");
+    }
+    return ok;
 }
 
 }  // namespace
@@ -125,12 +211,14 @@ int Sign(const SignOptions& options, std::ostream& out, std::ostream& err) {
             << "latest patch number; check it with 'mkpatch checklist'\n";
         return kFailed;
     }
+    const fs::path listDirectory = fs::path(options.listFile).parent_path();
+    const std::string output = (listDirectory / integrity::kManifestFile).string();
+    if (!CheckSerial(options, output, err)) return kFailed;
     // A client at patch 1 fetches packages 1 .. latest-1.
     for (int n = 1; n < manifest.latest; ++n) {
         if (!AddFile(manifest, options.packageDirectory, FiveDigits(n) + ".DAT", err))
             return kFailed;
     }
-    const fs::path listDirectory = fs::path(options.listFile).parent_path();
     std::error_code ec;
     if (fs::exists(listDirectory / kReplacementLauncher, ec) &&
         !AddFile(manifest, listDirectory, kReplacementLauncher, err))
@@ -142,12 +230,62 @@ int Sign(const SignOptions& options, std::ostream& out, std::ostream& err) {
         err << "mkpatch: " << options.keyFile << " is not a secret key made by 'mkpatch keygen'\n";
         return kFailed;
     }
-    const std::string output = (listDirectory / integrity::kManifestFile).string();
     if (!WriteAtomically(output, body + "signature " + signature + "\n", err)) return kFailed;
     out << output << ": serial " << manifest.serial << ", launcher " << manifest.launcherVersion
         << ", latest patch " << manifest.latest << ", " << manifest.files.size() << " files, valid "
-        << options.validDays << " days, key " << integrity::PublicKeyOf(secretKey) << "\n";
+        << options.validDays << " days, key " << integrity::PublicKeyOf(secretKey) << "\n"
+        << output << ": expires " << UtcText(manifest.expires) << "\n";
+    if (manifest.expires - options.now < kExpiryWarnedWithin) {
+        err << "mkpatch: warning: the signature expires " << Span(options.now, manifest.expires)
+            << ", in less than 7 days: from then on clients refuse the release; sign it "
+               "again before\n";
+    }
     return kOk;
+}
+
+int CheckSignedManifest(const std::string& listFile, const std::string& launcherVersion,
+                        int latest, std::int64_t now, std::ostream& out) {
+    const std::string path =
+        (fs::path(listFile).parent_path() / integrity::kManifestFile).string();
+    std::error_code ec;
+    if (!fs::exists(path, ec)) {
+        out << "note: no " << path << ": launchers built with a public key refuse the release\n";
+        return 0;
+    }
+    std::string text;
+    std::string body;
+    std::string signature;
+    std::string why;
+    integrity::UpdateManifest manifest;
+    if (!ReadText(path, text) ||
+        !integrity::ParseSignedManifest(text, body, signature, manifest, why)) {
+        out << "warning: " << path << " is not readable" << (why.empty() ? "" : ": " + why)
+            << "; launchers built with a public key refuse the release\n";
+        return 1;
+    }
+    int warnings = 0;
+    auto warn = [&](const std::string& what) {
+        out << "warning: " << path << " " << what << "\n";
+        ++warnings;
+    };
+    out << path << ": serial " << manifest.serial << ", launcher " << manifest.launcherVersion
+        << ", latest patch " << manifest.latest << ", expires " << UtcText(manifest.expires)
+        << " (" << Span(now, manifest.expires) << ")\n";
+    if (manifest.expires <= now) {
+        warn("has expired: clients refuse the release; sign it again");
+    } else if (manifest.expires - now < kExpiryWarnedWithin) {
+        warn("expires in less than 7 days: from then on clients refuse the release; sign it "
+             "again before");
+    }
+    if (manifest.launcherVersion != launcherVersion || manifest.latest != latest) {
+        warn("was signed for another list: clients refuse the release; sign again after "
+             "writing the list");
+    }
+    if (now >= 0 && manifest.serial > static_cast<std::uint64_t>(now + kClientSerialHorizon)) {
+        warn("has a serial more than a year ahead of the time in seconds: clients refuse the "
+             "release");
+    }
+    return warnings;
 }
 
 std::int64_t NowSeconds() {

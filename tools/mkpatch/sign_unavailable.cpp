@@ -1,5 +1,6 @@
 // mkpatch built without libsodium: keys and signing are not available.
 #include <chrono>
+#include <filesystem>
 #include <ostream>
 
 #include "tools/mkpatch/mkpatch.h"
@@ -20,6 +21,16 @@ int KeyGen(const std::string&, std::ostream&, std::ostream& err) {
 }
 int Sign(const SignOptions&, std::ostream&, std::ostream& err) {
     return Unavailable(err);
+}
+
+int CheckSignedManifest(const std::string& listFile, const std::string&, int, std::int64_t,
+                        std::ostream& out) {
+    const auto path = std::filesystem::path(listFile).parent_path() / "SERVERVER.SIG";
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec)) {
+        out << "note: " << path.string() << " is not checked (built without libsodium)\n";
+    }
+    return 0;
 }
 
 std::int64_t NowSeconds() {
