@@ -92,7 +92,8 @@ TEST_F(MkpatchTest, BuildThenApplyGivesTheSameTree) {
     MakeTree("v1", kVersion1);
     Outcome built = Mkpatch({"build", "--names", "utf8", "p.dat", "v1"});
     ASSERT_EQ(built.status, mkpatch::kOk) << built.err;
-    EXPECT_NE(built.out.find("largest entry, 'bin\\game.bin', needs 6"), std::string::npos) << built.out;
+    EXPECT_NE(built.out.find("largest entry, 'bin\\game.bin', needs 6"), std::string::npos)
+        << built.out;
 
     Outcome verified = Mkpatch({"verify", "p.dat"});
     EXPECT_EQ(verified.status, mkpatch::kOk) << verified.err;

@@ -63,7 +63,8 @@ int InflateLikeUncompress(PackageReader& reader, std::uint32_t compressedSize,
     int rc = Z_OK;
     while (rc == Z_OK) {
         if (z.avail_in == 0 && inputLeft > 0) {
-            const auto step = std::min<std::uint32_t>(inputLeft, static_cast<std::uint32_t>(input.size()));
+            const auto step =
+                std::min<std::uint32_t>(inputLeft, static_cast<std::uint32_t>(input.size()));
             read = reader.ReadPayload(input.data(), step);
             if (read != ReadStatus::kOk) break;
             z.next_in = input.data();
@@ -189,8 +190,9 @@ int Verify(const std::string& package, std::ostream& out, std::ostream& err) {
                                      "launcher ignores them");
     }
     if (names.Neither()) {
-        warning(0, "the entry names are neither valid UTF-8 nor valid GBK (code page 936); no "
-                   "client reads them as meant");
+        err << "mkpatch: " << package << ": warning: the entry names are neither valid UTF-8 "
+            << "nor valid GBK (code page 936); no client reads them as meant\n";
+        ++warnings;
     }
     std::ostringstream memory;
     if (ReportApplyMemory(package, largestName, largest, memory, err)) ++warnings;

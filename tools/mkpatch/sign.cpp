@@ -25,6 +25,10 @@ constexpr std::int64_t kExpiryWarnedWithin = 7 * kDay;
 constexpr std::int64_t kClientSerialHorizon = 365 * kDay;
 
 std::string UtcText(std::int64_t seconds) {
+    // Years 1970 to 9999; anything else (a hand-made manifest) as the number.
+    if (seconds < 0 || seconds > 253402300799) {
+        return std::to_string(seconds) + " seconds since 1970";
+    }
     using namespace std::chrono;
     const sys_seconds time{std::chrono::seconds{seconds}};
     const sys_days day = floor<days>(time);
@@ -120,7 +124,7 @@ bool CheckSerial(const SignOptions& options, const std::string& replaced, std::o
     if (fs::exists(replaced, ec)) {
         if (!ReplacedSerial(replaced, old, why)) {
             err << "mkpatch: warning: " << replaced << " is not readable (" << why
-                << "); the new serial is not compared with its\n";
+                << "); the new serial is not compared with it\n";
         } else if (options.serial <= old) {
             refuse("serial " + std::to_string(options.serial) + " is not above serial " +
                    std::to_string(old) + " of the " + replaced +
