@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows stage: cross-builds the 32-bit and 64-bit programs with MinGW-w64
-# (warnings as errors), runs the engine's and the transfer layer's tests with
+# (warnings as errors), checks the headers and version blocks of what they
+# built, runs the engine's and the transfer layer's tests with
 # the 64-bit build under wine64, and runs LauncherCli.exe end to end against
 # the Linux patch-server:
 #   1. an empty client brought to the latest patch,
