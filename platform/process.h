@@ -9,6 +9,8 @@ namespace launcher {
 // Starts ./name from the current directory without waiting. A name ending in
 // ".exe" is looked up as given, then without the extension. Returns false when
 // nothing could be started. The program inherits no descriptor but 0, 1 and 2.
+// On Windows a console program started by a process with no console window
+// (the launcher window) gets no console window either.
 bool StartProgram(const std::string& name, const std::vector<std::string>& arguments);
 
 struct ProgramRun {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows stage: cross-builds the 32-bit and 64-bit programs with MinGW-w64
-# (warnings as errors), runs the engine's and the transfer layer's tests with
+# (warnings as errors), checks the headers and version blocks of what they
+# built, runs the engine's and the transfer layer's tests with
 # the 64-bit build under wine64, and runs LauncherCli.exe end to end against
 # the Linux patch-server:
 #   1. an empty client brought to the latest patch,
@@ -56,6 +57,25 @@ for arch in win32:i686 win64:x86_64; do
   headers=$("${arch#*:}-w64-mingw32-objdump" -p "build/${arch%%:*}/bin/Launcher.exe" 2>/dev/null || true)
   grep -q 'Subsystem.*(Windows GUI)' <<< "$headers" ||
     { echo "Launcher.exe (${arch%%:*}) is missing or not a GUI program"; exit 1; }
+done
+# Every program and the DLL: Windows Vista (6.0) in the PE header, a version
+# block of its own (its own file name, translation 080403a8), and in the
+# 32-bit build large-address aware.
+for arch in win32:i686 win64:x86_64; do
+  for file in "build/${arch%%:*}"/bin/*.exe "build/${arch%%:*}"/bin/*.dll; do
+    headers=$("${arch#*:}-w64-mingw32-objdump" -p "$file")
+    for field in MajorSubsystemVersion MajorOSystemVersion; do
+      grep -Eq "^$field[[:space:]]+6\$" <<< "$headers" ||
+        { echo "$file: $(grep "^$field" <<< "$headers")"; exit 1; }
+    done
+    if [ "${arch#*:}" = i686 ] && ! grep -q 'large address aware' <<< "$headers"; then
+      echo "$file is not large-address aware"; exit 1
+    fi
+    # The block's UTF-16 strings: each name followed by its value.
+    texts=$(strings -el "$file")
+    grep -A1 -x OriginalFilename <<< "$texts" | grep -qx "$(basename "$file")" &&
+      grep -qx 080403a8 <<< "$texts" || { echo "$file has no version block of its own"; exit 1; }
+  done
 done
 ls -l build/win32/bin/*.exe build/win32/bin/*.dll build/win64/bin/*.exe build/win64/bin/*.dll
 

@@ -2,6 +2,9 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <climits>
+
 namespace launcher::win {
 
 namespace {
@@ -106,11 +109,31 @@ LRESULT CALLBACK CProgressCtrl::SubclassProc(HWND hWnd, UINT message, WPARAM wPa
             ::InvalidateRect(hWnd, nullptr, FALSE);
             return previous;
         }
-        case PBM_SETPOS:
-        case PBM_SETRANGE32: {
+        case PBM_SETPOS: {
             // The control's own repaint may be themed: let it keep the
             // numbers, then paint it our way.
-            const LRESULT result = ::DefSubclassProc(hWnd, message, wParam, lParam);
+            const auto position = static_cast<std::uint32_t>(wParam);
+            const LRESULT result = ::DefSubclassProc(hWnd, message, position >> self->m_shift, 0);
+            ::InvalidateRect(hWnd, nullptr, FALSE);
+            return result;
+        }
+        case PBM_SETRANGE32: {
+            // The control keeps ints: a range above INT_MAX (a file over
+            // 2 GiB) goes in halved as often as needed, positions with it.
+            const auto low = static_cast<std::uint32_t>(wParam);
+            const auto high = static_cast<std::uint32_t>(lParam);
+            const int previous = self->m_shift;
+            int& shift = self->m_shift;
+            shift = 0;
+            while ((std::max(low, high) >> shift) > INT_MAX) ++shift;
+            const LRESULT result = ::DefSubclassProc(hWnd, message, low >> shift,
+                                                     static_cast<LPARAM>(high >> shift));
+            if (shift != previous) {
+                // The kept position, in the new scale.
+                const auto kept = static_cast<std::uint32_t>(
+                    ::DefSubclassProc(hWnd, PBM_GETPOS, 0, 0));
+                ::DefSubclassProc(hWnd, PBM_SETPOS, (kept << previous) >> shift, 0);
+            }
             ::InvalidateRect(hWnd, nullptr, FALSE);
             return result;
         }

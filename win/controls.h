@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace launcher::win {
 
 class CBitmapButton {
@@ -37,7 +39,8 @@ public:
     CProgressCtrl(const CProgressCtrl&) = delete;
     CProgressCtrl& operator=(const CProgressCtrl&) = delete;
 
-    // Takes over the painting of the bar `hWnd`.
+    // Takes over the painting of the bar `hWnd`. PBM_SETRANGE32 and
+    // PBM_SETPOS take unsigned 32-bit values (a file's length and position).
     void Attach(HWND hWnd);
     HWND GetSafeHwnd() const { return m_hWnd; }
 
@@ -47,6 +50,9 @@ private:
     void Paint();
 
     HWND m_hWnd = nullptr;
+    // How many times range and positions are halved on their way into the
+    // control.
+    int m_shift = 0;
     COLORREF m_crBar = RGB(0, 0, 0);
     COLORREF m_crBk = RGB(0, 0, 0);
 };

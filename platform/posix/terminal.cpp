@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <thread>
 
 #include "platform/terminal.h"
@@ -9,6 +10,10 @@
 namespace launcher {
 
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+void TellPlayer(const std::string& program, const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", program.c_str(), message.c_str());
+}
 
 void OnInterruptRequest(std::function<void()> handler) {
     // Block the signals in every thread and take them synchronously on one.

@@ -63,7 +63,11 @@ bool StartProgram(const std::string& name, const std::vector<std::string>& argum
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    // A console program started from the window (UpDateLauncher.exe) would
+    // open a console window of its own: it runs without one. Started from a
+    // console, it shares that console. No effect on a window program.
+    const DWORD flags = ::GetConsoleWindow() ? 0 : CREATE_NO_WINDOW;
+    if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, flags, nullptr,
                           nullptr, &startup, &started)) {
         return false;
     }

@@ -4,8 +4,11 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <utility>
+
+#include "platform/win32/wide_text.h"
 
 namespace launcher {
 
@@ -27,6 +30,15 @@ const Utf8Console utf8Console;
 std::function<void()> interruptHandler;
 volatile LONG interruptRequests = 0;
 
+// A console without a window is one made for a program started with
+// CREATE_NO_WINDOW; a file or a pipe is read by whoever redirected to it.
+bool NobodyReadsStderr() {
+    HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (error == nullptr || error == INVALID_HANDLE_VALUE) return true;
+    DWORD mode = 0;
+    return ::GetConsoleMode(error, &mode) && ::GetConsoleWindow() == nullptr;
+}
+
 // Runs on a thread of its own, started by the system.
 BOOL WINAPI OnControl(DWORD) {
     if (::InterlockedIncrement(&interruptRequests) == 1) {
@@ -42,6 +54,15 @@ BOOL WINAPI OnControl(DWORD) {
 bool StderrIsTerminal() {
     DWORD mode = 0;
     return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+void TellPlayer(const std::string& program, const std::string& message) {
+    if (!NobodyReadsStderr()) {
+        std::fprintf(stderr, "%s: %s\n", program.c_str(), message.c_str());
+        return;
+    }
+    ::MessageBoxW(nullptr, win32::Wide(message).c_str(), win32::Wide(program).c_str(),
+                  MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
 void OnInterruptRequest(std::function<void()> handler) {

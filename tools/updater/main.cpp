@@ -6,9 +6,12 @@
 #include <thread>
 
 #include "engine/update_verifier.h"
+#include "platform/terminal.h"
 #include "tools/updater/update_launcher.h"
 
 namespace {
+
+constexpr const char* kProgram = "UpDateLauncher";
 
 // Digits only, at most kMaxWaitSeconds: "-1" or "1e9" is bad usage, not a
 // wait of years.
@@ -33,8 +36,9 @@ int main(int argc, char** argv) {
             options.target = argv[++i];
         } else if (arg == "--wait-seconds" && i + 1 < argc) {
             if (!ParseWaitSeconds(argv[++i], options.waitSeconds)) {
-                std::fprintf(stderr, "UpDateLauncher: --wait-seconds takes 0 to %u seconds\n",
-                             launcher::kMaxWaitSeconds);
+                launcher::TellPlayer(kProgram, "--wait-seconds takes 0 to " +
+                                                   std::to_string(launcher::kMaxWaitSeconds) +
+                                                   " seconds");
                 return 2;
             }
         } else if (arg == "--no-start") {
@@ -51,6 +55,12 @@ int main(int argc, char** argv) {
     auto result = launcher::UpdateLauncher(options, [](unsigned ms) {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     });
-    std::fprintf(result.ok ? stdout : stderr, "UpDateLauncher: %s\n", result.message.c_str());
-    return result.ok ? 0 : 1;
+    // Started by the window, it runs without a console: a failure then comes
+    // in a message box; a success shows as the new launcher's window.
+    if (!result.ok) {
+        launcher::TellPlayer(kProgram, result.message);
+        return 1;
+    }
+    std::printf("%s: %s\n", kProgram, result.message.c_str());
+    return 0;
 }
