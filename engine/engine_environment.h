@@ -20,7 +20,9 @@ struct EngineEnvironment {
     IClock* clock = nullptr;
     IMessageBoxes* messageBoxes = nullptr;
     std::shared_ptr<StopFlag> stop;
-    HttpSettings http;
+    // The deadline bounds each attempt at the version list and the signed
+    // manifest; packages and the replacement launcher keep the rate floor.
+    HttpSettings http = {.deadlineMs = 60000};
     // Checks what the servers send against a signed manifest; null: unchecked.
     std::shared_ptr<IUpdateVerifier> verifier;
     // Caption of the application's own notices: the program's name.

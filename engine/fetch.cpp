@@ -48,7 +48,14 @@ int FetchWithRetries(const std::string& url, const std::string& localPath,
             context.http.pinnedPublicKey = BuiltInPinnedPublicKey();
         context.stop = env->stop;
     }
-    if (maxBodyBytes) context.http.maxBodyBytes = maxBodyBytes;
+    if (maxBodyBytes) {
+        // A small file the run reads first: each attempt within the deadline.
+        context.http.maxBodyBytes = maxBodyBytes;
+        context.http.lowSpeedBytes = 0;
+    } else {
+        // Packages may take long on a slow line; only the rate floor holds them.
+        context.http.deadlineMs = 0;
+    }
     context.check = check;
 
     for (int attempt = 0; attempt < kDownloadAttempts; ++attempt) {
@@ -76,8 +83,12 @@ std::string DescribeFetchFailure(const std::string& what, const std::string& url
                                           : std::to_string(maxBodyBytes) + " bytes";
             return what + " at " + url + " is too long (more than " + limit + ")";
         }
+        case DownloadFailure::Kind::kOver4GiB:
+            return what + " at " + url + " is " + std::to_string(failure.announced) +
+                   " bytes long; this launcher fetches files below 4 GiB (4294967296 bytes)";
         default:
-            return what + " could not be fetched from " + url;
+            return what + " could not be fetched from " + url +
+                   (failure.remoteReason.empty() ? "" : " (" + failure.remoteReason + ")");
     }
 }
 

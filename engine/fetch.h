@@ -14,7 +14,10 @@ class IFileCheck;
 inline constexpr int kDownloadAttempts = 5;
 
 // 1 when the local file is complete, 0 when every attempt failed (or the run
-// was stopped). `maxBodyBytes` caps what a server may send (0: no cap).
+// was stopped). `maxBodyBytes` caps what a server may send and marks a small
+// file (the version list, the signed manifest): each attempt at it must end
+// within the environment's http.deadlineMs. Without a cap (0), attempts are
+// held to the rate floor instead.
 // `failure`, when given, receives why the last attempt failed. `check` (may be
 // null) caps and hashes the file for a signed manifest.
 int FetchWithRetries(const std::string& url, const std::string& localPath,

@@ -17,15 +17,36 @@ struct HttpSettings {
     unsigned connectTimeoutMs = 2000;
     // A response that delivers nothing for this long ends the request.
     unsigned receiveTimeoutMs = 2000;
-    // A transfer slower than lowSpeedBytes per second for lowSpeedSeconds ends
-    // too, so a trickling server cannot hold an attempt for ever.
-    unsigned lowSpeedBytes = 64;
-    unsigned lowSpeedSeconds = 15;
+    // So that a trickling server cannot hold an attempt for hours: the whole
+    // request, redirects and body included, ends after deadlineMs (0: never),
+    // and a body whose average rate over any lowSpeedSeconds stays below
+    // lowSpeedBytes per second ends too (either 0: no floor).
+    unsigned deadlineMs = 0;
+    unsigned lowSpeedBytes = 1024;
+    unsigned lowSpeedSeconds = 60;
     // Largest body accepted; 0 means no limit.
     std::uint64_t maxBodyBytes = 0;
     // TLS public key pin in curl's form ("sha256//BASE64;..."); empty: none.
-    std::string pinnedPublicKey;
+    std::string pinnedPublicKey = {};
 };
+
+// Redirects are followed to any http(s) host, at most this many in a row.
+inline constexpr int kMaxRedirects = 10;
+
+// Why a request ended without a usable answer, where the client can tell;
+// kUnnamed covers refused connections, time-outs and broken bodies.
+enum class HttpFailure {
+    kUnnamed,
+    kRedirectToHttp,       // from https to plain http
+    kRedirectNotHttp,      // to a scheme other than http(s), or no URL at all
+    kRedirectOffPinned,    // elsewhere than the origin whose TLS key is pinned
+    kTooManyRedirects,     // more than kMaxRedirects
+    kDeadline,             // HttpSettings::deadlineMs passed
+    kTooSlow,              // below HttpSettings' rate floor
+};
+
+// The failure in words, with the limits of `settings` where it has one.
+std::string DescribeHttpFailure(HttpFailure failure, const HttpSettings& settings);
 
 class HttpRequest {
 public:
@@ -36,11 +57,14 @@ public:
     virtual bool SetReadPosition(std::uint32_t offset) = 0;
     // HTTP status of the response (a satisfied range request reads as 200).
     virtual bool QueryStatusCode(int& status) = 0;
-    // Length of the whole resource, 0 when the server announced none.
-    virtual std::uint32_t QueryContentLength() = 0;
+    // Length of the whole resource, 0 when the server announced none. It may
+    // lie beyond 32 bits, where the read position cannot follow.
+    virtual std::uint64_t QueryContentLength() = 0;
     // Delivers up to `capacity` bytes; `delivered` 0 means the body has ended.
     // Returns false when the transfer failed (time-out, broken connection).
     virtual bool Read(char* buffer, std::size_t capacity, std::size_t& delivered) = 0;
+    // What ended the request after SetReadPosition or Read returned false.
+    virtual HttpFailure Failure() const = 0;
 };
 
 class HttpSession {
@@ -52,6 +76,8 @@ public:
     // when the server cannot be reached or does not answer in time.
     virtual std::unique_ptr<HttpRequest> OpenUrl(const std::string& url,
                                                  std::uint32_t expectedOffset) = 0;
+    // Why the last OpenUrl returned nullptr.
+    virtual HttpFailure LastFailure() const = 0;
 };
 
 // Opens a session of this platform's HTTP client; `stop` (may be null) aborts

@@ -14,7 +14,7 @@
 namespace launcher {
 
 // `Request` is built from (settings, stop, url) and has bool Start(offset),
-// false when no response head arrived.
+// false when no response head arrived, and HttpFailure Failure().
 template <class Request>
 class HttpSessionOf final : public HttpSession {
 public:
@@ -23,15 +23,22 @@ public:
 
     std::unique_ptr<HttpRequest> OpenUrl(const std::string& url,
                                          std::uint32_t expectedOffset) override {
+        lastFailure_ = HttpFailure::kUnnamed;
         if (stop_ && stop_->IsStopped()) return nullptr;
         auto request = std::make_unique<Request>(settings_, stop_, url);
-        if (!request->Start(expectedOffset)) return nullptr;
+        if (!request->Start(expectedOffset)) {
+            lastFailure_ = request->Failure();
+            return nullptr;
+        }
         return request;
     }
+
+    HttpFailure LastFailure() const override { return lastFailure_; }
 
 private:
     const HttpSettings settings_;
     const std::shared_ptr<StopFlag> stop_;
+    HttpFailure lastFailure_ = HttpFailure::kUnnamed;
 };
 
 }  // namespace launcher

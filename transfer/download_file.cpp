@@ -61,6 +61,10 @@ int DownloadFile(const std::string& url, const std::string& localPath,
         why = {DownloadFailure::Kind::kLocalFile, error};
         return 0;
     };
+    auto remoteFailure = [&why, &context](HttpFailure named) {
+        why.remoteReason = DescribeHttpFailure(named, context.http);
+        return 0;
+    };
 
     auto session = OpenHttpSession(context.http, context.stop);
     if (!session) return 0;
@@ -90,29 +94,36 @@ int DownloadFile(const std::string& url, const std::string& localPath,
         const bool movable = present > 0 && present <= UINT32_MAX;
         const auto offset = movable ? static_cast<std::uint32_t>(present) : 0u;
         request = session->OpenUrl(url, offset);
-        if (!request) return 0;
-        if (movable && !request->SetReadPosition(offset)) return 0;
+        if (!request) return remoteFailure(session->LastFailure());
+        if (movable && !request->SetReadPosition(offset)) return remoteFailure(request->Failure());
     } else {
         // New: a server that cannot be reached leaves no file behind.
         request = session->OpenUrl(url, 0);
-        if (!request) return 0;
+        if (!request) return remoteFailure(session->LastFailure());
         errno = 0;
         if (!file.Open(localPath, File::Mode::kCreateAlways)) return localFailure(errno);
     }
 
     int status = 0;
     if (!request->QueryStatusCode(status) || status != 200) return 0;
-    std::uint32_t announced = request->QueryContentLength();
-    if (announced == 0) return 0;
-    if (context.http.maxBodyBytes > 0 && announced > context.http.maxBodyBytes) {
+    std::uint64_t length = request->QueryContentLength();
+    if (length == 0) return 0;
+    if (context.http.maxBodyBytes > 0 && length > context.http.maxBodyBytes) {
         why.kind = DownloadFailure::Kind::kTooLarge;
         return 0;
     }
     IFileCheck* check = context.check;
+    // Never more than the signed size: a longer answer is cut here and its
+    // hash decides.
+    if (check) length = std::min<std::uint64_t>(length, check->Size());
+    // Read positions, progress and the bar's range are 32-bit values.
+    if (length > UINT32_MAX) {
+        why.kind = DownloadFailure::Kind::kOver4GiB;
+        why.announced = length;
+        return 0;
+    }
+    const auto announced = static_cast<std::uint32_t>(length);
     if (check) {
-        // Never more than the signed size: a longer answer is cut here and
-        // its hash decides.
-        if (announced > check->Size()) announced = static_cast<std::uint32_t>(check->Size());
         check->Begin();
         if (present <= announced && !FeedFilePrefix(localPath, present, *check))
             return localFailure(errno);
@@ -125,10 +136,15 @@ int DownloadFile(const std::string& url, const std::string& localPath,
     bool written = true;
     int writeError = 0;
     std::vector<char> block(kBlockSize);
+    HttpFailure readFailure = HttpFailure::kUnnamed;
     while (present < announced) {
         if (context.stop && context.stop->IsStopped()) break;
         std::size_t delivered = 0;
-        if (!request->Read(block.data(), block.size(), delivered) || delivered == 0) break;
+        if (!request->Read(block.data(), block.size(), delivered)) {
+            readFailure = request->Failure();
+            break;
+        }
+        if (delivered == 0) break;
         if (check) {
             delivered =
                 static_cast<std::size_t>(std::min<std::uint64_t>(delivered, announced - present));
@@ -162,7 +178,7 @@ int DownloadFile(const std::string& url, const std::string& localPath,
     if (!written) return localFailure(writeError);
     errno = 0;
     if (!file.Close()) return localFailure(errno);
-    if (present != announced) return 0;
+    if (present != announced) return remoteFailure(readFailure);
     why.kind = DownloadFailure::Kind::kNone;
     return 1;
 }

@@ -46,9 +46,13 @@ struct DownloadFailure {
         kRemote,     // no usable answer: connection, status, length or body
         kLocalFile,  // the local file could not be opened, written or closed
         kTooLarge,   // the announced length is above HttpSettings::maxBodyBytes
+        kOver4GiB,   // the announced length does not fit the 32-bit progress and offsets
     };
     Kind kind = Kind::kNone;
     int localError = 0;  // errno of the failed file operation (kLocalFile), 0 if unknown
+    // kRemote: what the HTTP client named of it ("more than 10 redirects"), or empty.
+    std::string remoteReason = {};
+    std::uint64_t announced = 0;  // kOver4GiB: the length the server announced
 };
 
 // Returns 1 when the local file ends the attempt with the announced length, 0

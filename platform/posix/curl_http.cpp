@@ -9,12 +9,12 @@
 #include <charconv>
 #include <chrono>
 #include <cstring>
-#include <limits>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 #include "platform/http.h"
+#include "platform/http_rules.h"
 #include "platform/http_session_of.h"
 #include "platform/plain_get_answer.h"
 #include "platform/stop_flag.h"
@@ -30,7 +30,6 @@ constexpr long kCurlBufferSize = 512 * 1024;
 constexpr std::size_t kPauseAbove = 4 * 1024 * 1024;
 // Longest wait inside curl before the stop flag and the idle clock are looked at.
 constexpr int kPollSliceMs = 50;
-constexpr long kMaxRedirects = 10;
 using plain_get::kNoEnd;
 
 bool GlobalInit() {
@@ -52,29 +51,43 @@ using plain_get::ParseNumber;
 using plain_get::Trim;
 using plain_get::UnsatisfiedRangeTotal;
 
-// Scheme, host and port of `location` read against `base` (a relative
-// location keeps the base's origin); empty when it does not parse.
-std::string OriginOf(const std::string& base, const std::string& location) {
+struct ResolvedUrl {
+    std::string url;
+    std::string scheme;  // lower case
+    std::string origin;  // "scheme://host:port", lower case
+};
+
+// `location` read against `base` (a relative location keeps the base's
+// origin); nullopt when it does not parse.
+std::optional<ResolvedUrl> Resolve(const std::string& base, const std::string& location) {
     CURLU* url = curl_url();
-    if (!url) return {};
-    std::string origin;
+    if (!url) return std::nullopt;
+    std::optional<ResolvedUrl> resolved;
     if (curl_url_set(url, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
-        curl_url_set(url, CURLUPART_URL, location.c_str(), 0) == CURLUE_OK) {
+        curl_url_set(url, CURLUPART_URL, location.c_str(), CURLU_NON_SUPPORT_SCHEME) ==
+            CURLUE_OK) {
+        char* full = nullptr;
         char* scheme = nullptr;
         char* host = nullptr;
         char* port = nullptr;
-        if (curl_url_get(url, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-            curl_url_get(url, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
-            curl_url_get(url, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
-            origin = std::string(scheme) + "://" + host + ":" + port;
-            for (char& c : origin) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        if (curl_url_get(url, CURLUPART_URL, &full, 0) == CURLUE_OK &&
+            curl_url_get(url, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+            curl_url_get(url, CURLUPART_HOST, &host, 0) == CURLUE_OK) {
+            // Schemes without a default port have none to compare.
+            if (curl_url_get(url, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) != CURLUE_OK)
+                port = nullptr;
+            resolved = ResolvedUrl{full, scheme, std::string(scheme) + "://" + host + ":" +
+                                                     (port ? port : "")};
+            for (std::string* text : {&resolved->scheme, &resolved->origin})
+                for (char& c : *text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
         }
+        curl_free(full);
         curl_free(scheme);
         curl_free(host);
         curl_free(port);
     }
     curl_url_cleanup(url);
-    return origin;
+    return resolved;
 }
 
 // The multi and easy handle of one transfer, released in the order curl wants.
@@ -111,8 +124,9 @@ public:
 
     bool SetReadPosition(std::uint32_t offset) override;
     bool QueryStatusCode(int& status) override;
-    std::uint32_t QueryContentLength() override;
+    std::uint64_t QueryContentLength() override;
     bool Read(char* buffer, std::size_t capacity, std::size_t& delivered) override;
+    HttpFailure Failure() const override { return failure_; }
 
 private:
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user);
@@ -122,6 +136,8 @@ private:
     // One GET, ranged or plain, up to the head of its final response.
     bool Send(std::uint32_t offset, bool askRange);
     void HeaderLine(std::string_view line);
+    // A redirect to `location`: refused (failure_ set) or taken as the next hop.
+    void Redirect(const std::string& location);
     void FinishHead();
     bool Append(const char* data, std::size_t size);
     // Lets curl work until something arrives or the transfer ends; false when
@@ -146,9 +162,11 @@ private:
     std::optional<std::uint64_t> contentLength_;
     std::optional<std::string> contentRange_;
     bool hasLocation_ = false;
-    // A redirect elsewhere than the requested origin ends the request.
-    bool foreignRedirect_ = false;
     bool headComplete_ = false;
+    // The URL that answered the head being read, and the redirects so far.
+    std::string hopUrl_;
+    std::string nextHop_;
+    int redirects_ = 0;
 
     // What the caller sees: a plain GET of the whole resource.
     int mappedStatus_ = 0;
@@ -169,6 +187,9 @@ private:
     std::uint64_t received_ = 0;  // resource offset just past the last byte received
 
     std::uint64_t activity_ = 0;  // bumped by every callback
+    std::uint64_t bodyBytes_ = 0;  // received in all, for the rate floor
+    std::optional<http_rules::SlowServerWatch> watch_;
+    HttpFailure failure_ = HttpFailure::kUnnamed;
     bool connected_ = false;
     bool paused_ = false;
     bool done_ = false;
@@ -177,6 +198,9 @@ private:
 };
 
 bool CurlRequest::Start(std::uint32_t offset) {
+    watch_.emplace(settings_, SteadyClock::now());
+    bodyBytes_ = 0;
+    failure_ = HttpFailure::kUnnamed;
     if (!Send(offset, offset > 0)) return false;
     // The range was refused without saying where the resource ends (a 416
     // without a usable Content-Range): a plain GET tells, and its bytes before
@@ -196,7 +220,10 @@ bool CurlRequest::Send(std::uint32_t offset, bool askRange) {
     status_ = 0;
     contentLength_.reset();
     contentRange_.reset();
-    hasLocation_ = headComplete_ = foreignRedirect_ = false;
+    hasLocation_ = headComplete_ = false;
+    hopUrl_ = url_;
+    nextHop_.clear();
+    redirects_ = 0;
     mappedStatus_ = 0;
     length_ = 0;
     rangeOk_ = noBody_ = consumed_ = false;
@@ -211,17 +238,13 @@ bool CurlRequest::Send(std::uint32_t offset, bool askRange) {
     curl_easy_setopt(easy, CURLOPT_USERAGENT, settings_.userAgent.c_str());
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(settings_.connectTimeoutMs));
-    if (settings_.lowSpeedBytes > 0 && settings_.lowSpeedSeconds > 0) {
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(settings_.lowSpeedBytes));
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME,
-                         static_cast<long>(settings_.lowSpeedSeconds));
-    }
+    // The deadline and the rate floor are kept in Pump, as the WinHTTP client
+    // keeps them, so that a failure says which of them ended the request.
+    // Every redirect is looked at in HeaderLine before curl follows it.
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, static_cast<long>(kMaxRedirects));
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    // Never from https down to http (the origin check below also holds it).
-    const bool secure = url_.rfind("https://", 0) == 0;
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     if (!settings_.pinnedPublicKey.empty())
         curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, settings_.pinnedPublicKey.c_str());
     // The worker thread must not be hit by SIGALRM from the resolver.
@@ -259,11 +282,8 @@ bool CurlRequest::QueryStatusCode(int& status) {
     return true;
 }
 
-std::uint32_t CurlRequest::QueryContentLength() {
-    // A length beyond 32 bits cannot be handled by the caller; it reads as none.
-    return length_ <= std::numeric_limits<std::uint32_t>::max()
-               ? static_cast<std::uint32_t>(length_)
-               : 0;
+std::uint64_t CurlRequest::QueryContentLength() {
+    return length_;
 }
 
 bool CurlRequest::Read(char* buffer, std::size_t capacity, std::size_t& delivered) {
@@ -301,7 +321,8 @@ std::size_t CurlRequest::OnHeader(char* data, std::size_t size, std::size_t coun
     std::size_t bytes = size * count;
     ++self->activity_;
     if (!self->headComplete_) self->HeaderLine(std::string_view(data, bytes));
-    return self->foreignRedirect_ ? 0 : bytes;
+    // A refused redirect ends the transfer before curl follows it.
+    return self->failure_ == HttpFailure::kUnnamed ? bytes : 0;
 }
 
 void CurlRequest::HeaderLine(std::string_view line) {
@@ -322,6 +343,8 @@ void CurlRequest::HeaderLine(std::string_view line) {
         // Interim (1xx) answers and redirects that curl follows are not final.
         if (status_ / 100 == 3 && hasLocation_) {
             connected_ = false;  // the next hop may have to connect first
+            hopUrl_ = nextHop_;
+            ++redirects_;
         } else if (status_ >= 200) {
             FinishHead();
         }
@@ -337,10 +360,21 @@ void CurlRequest::HeaderLine(std::string_view line) {
         contentRange_ = std::string(value);
     } else if (IEquals(name, "location")) {
         hasLocation_ = !value.empty();
-        if (hasLocation_ && status_ / 100 == 3 &&
-            OriginOf(url_, std::string(value)) != OriginOf(url_, url_))
-            foreignRedirect_ = true;
+        if (hasLocation_ && status_ / 100 == 3) Redirect(std::string(value));
     }
+}
+
+void CurlRequest::Redirect(const std::string& location) {
+    const auto from = Resolve(hopUrl_, hopUrl_);
+    const auto to = Resolve(hopUrl_, location);
+    const auto first = Resolve(url_, url_);
+    if (!from || !to || !first) {
+        failure_ = HttpFailure::kRedirectNotHttp;
+        return;
+    }
+    failure_ = http_rules::RedirectRefusal(from->scheme, to->scheme,
+                                           to->origin == first->origin, redirects_, settings_);
+    nextHop_ = to->url;
 }
 
 // Maps the final response to what a plain GET of the whole resource would say.
@@ -410,6 +444,7 @@ bool CurlRequest::Append(const char* data, std::size_t size) {
     if (size > 0) std::memcpy(buffer_.data() + tail_, data, size);
     tail_ += size;
     received_ += size;
+    bodyBytes_ += size;
     if (overLimit) failed_ = true;
     return !overLimit;
 }
@@ -453,12 +488,19 @@ bool CurlRequest::Pump() {
             return false;
         }
         CollectDone();
+        if (done_ && result_ == CURLE_TOO_MANY_REDIRECTS) failure_ = HttpFailure::kTooManyRedirects;
+        const auto now = SteadyClock::now();
+        if (failure_ == HttpFailure::kUnnamed && !done_) failure_ = watch_->Check(bodyBytes_, now);
+        if (failure_ != HttpFailure::kUnnamed) {
+            failed_ = true;
+            return false;
+        }
         if (activity_ != seen || done_) return true;
         if (stop_ && stop_->IsStopped()) {
             failed_ = true;
             return false;
         }
-        if (connected_ && SteadyClock::now() - waitStart >= idleLimit) {
+        if (connected_ && now - waitStart >= idleLimit) {
             failed_ = true;
             return false;
         }

@@ -11,13 +11,15 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/http_rules.h"
+#include "platform/win32/winhttp_proxy.h"
+
 namespace launcher::winhttp {
 namespace {
 
 // Most one WinHTTP read asks for; the caller's small reads are served from the
 // buffer without a call.
 constexpr DWORD kReadBlock = 64 * 1024;
-constexpr int kMaxRedirects = 10;
 
 // No cookies, no connection kept for later, no redirect followed behind our back.
 constexpr DWORD kDisabledFeatures =
@@ -107,6 +109,10 @@ plain_get::Head QueryHead(HINTERNET request) {
     return head;
 }
 
+const char* SchemeName(INTERNET_SCHEME scheme) {
+    return scheme == INTERNET_SCHEME_HTTPS ? "https" : "http";
+}
+
 bool IsRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -169,8 +175,9 @@ public:
         : exchange_(std::move(exchange)), job_(std::move(job)) {}
 
     void Run() {
-        if (!SendUntilFinalHead()) {
-            Finish(/*failed=*/true);
+        HttpFailure failure = HttpFailure::kUnnamed;
+        if (!SendUntilFinalHead(failure)) {
+            Finish(/*failed=*/true, failure);
             return;
         }
         ReadBody();
@@ -190,10 +197,11 @@ private:
         exchange_->changed.notify_all();
     }
 
-    void Finish(bool failed) {
+    void Finish(bool failed, HttpFailure failure = HttpFailure::kUnnamed) {
         {
             std::lock_guard lock(exchange_->mutex);
             (failed ? exchange_->failed : exchange_->ended) = true;
+            exchange_->failure = failure;
             ++exchange_->activity;
         }
         exchange_->changed.notify_all();
@@ -219,27 +227,30 @@ private:
                WinHttpReceiveResponse(request_.get(), nullptr);
     }
 
-    // Follows redirects by hand, on the first URL's origin only, and hands the
-    // final head to the caller.
-    bool SendUntilFinalHead() {
-        session_.Reset(WinHttpOpen(Widen(job_.settings.userAgent).c_str(),
-                                   WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                   WINHTTP_NO_PROXY_BYPASS, 0));
+    // Follows the redirects the rules allow, by hand, and hands the final
+    // head to the caller; `failure` names a refused redirect.
+    bool SendUntilFinalHead(HttpFailure& failure) {
+        session_.Reset(OpenSessionWithUserProxy(Widen(job_.settings.userAgent)));
         if (!session_) return false;
         ApplyTimeouts(session_.get(), job_.settings);
         std::wstring url = job_.url;
-        std::optional<UrlParts> origin;
+        const auto origin = CrackUrl(url);
+        if (!origin) return false;
+        auto parts = origin;
         for (int hop = 0;; ++hop) {
-            auto parts = CrackUrl(url);
-            if (!parts || (origin && !origin->SameOrigin(*parts))) return false;
-            if (!origin) origin = parts;
             if (!Open(*parts) || Abandoned()) return false;
             auto head = QueryHead(request_.get());
             if (IsRedirect(head.status)) {
                 auto location = QueryText(request_.get(), WINHTTP_QUERY_LOCATION);
                 if (location && !location->empty()) {
-                    if (hop == kMaxRedirects) return false;
                     url = CombineUrl(url, *parts, *location);
+                    auto next = CrackUrl(url);
+                    failure = next ? http_rules::RedirectRefusal(
+                                         SchemeName(parts->scheme), SchemeName(next->scheme),
+                                         origin->SameOrigin(*next), hop, job_.settings)
+                                   : HttpFailure::kRedirectNotHttp;
+                    if (failure != HttpFailure::kUnnamed) return false;
+                    parts = std::move(next);
                     Bump();
                     continue;
                 }

@@ -1,5 +1,5 @@
 // The WinHTTP side of one request: a helper thread that sends the GET,
-// follows redirects by hand on the first URL's origin, and pulls the body into
+// follows redirects by hand (http_rules.h says which), and pulls the body into
 // a shared buffer. The caller reads that buffer, and abandons the thread when
 // its own clock or the stop flag says so; the thread then ends by itself after
 // its current call, which the time-outs on its handles bound.
@@ -36,6 +36,7 @@ struct Exchange {
     std::uint64_t activity = 0;  // bumped by every step of the helper
     bool ended = false;          // the body is complete
     bool failed = false;         // no head, or the body broke off
+    HttpFailure failure = HttpFailure::kUnnamed;  // what the helper could name of it
     bool waitingForRoom = false;
 
     // Written by the caller.

@@ -9,11 +9,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <limits>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/http.h"
+#include "platform/http_rules.h"
 #include "platform/http_session_of.h"
 #include "platform/stop_flag.h"
 #include "platform/plain_get_answer.h"
@@ -46,15 +47,15 @@ public:
 
     bool SetReadPosition(std::uint32_t offset) override;
     bool QueryStatusCode(int& status) override;
-    std::uint32_t QueryContentLength() override;
+    std::uint64_t QueryContentLength() override;
     bool Read(char* buffer, std::size_t capacity, std::size_t& delivered) override;
+    HttpFailure Failure() const override { return failure_; }
 
 private:
     bool Stopped() const { return stop_ && stop_->IsStopped(); }
-    bool SlowTransfer(std::uint64_t received, SteadyClock::time_point now);
     // Lets the helper go its own way; nothing of it is waited for.
     void Abandon();
-    bool Fail(std::unique_lock<std::mutex>& lock);
+    bool Fail(std::unique_lock<std::mutex>& lock, HttpFailure failure = HttpFailure::kUnnamed);
 
     const HttpSettings settings_;
     const std::shared_ptr<StopFlag> stop_;
@@ -71,8 +72,10 @@ private:
     std::uint64_t position_ = 0;
     std::uint64_t readFrom_ = 0;
 
-    SteadyClock::time_point speedMark_;
-    std::uint64_t speedMarkBytes_ = 0;
+    // From Start on, across a retry without the range.
+    std::optional<http_rules::SlowServerWatch> watch_;
+    std::uint64_t earlierBytes_ = 0;  // body bytes of an exchange given up for a retry
+    HttpFailure failure_ = HttpFailure::kUnnamed;
 };
 
 void WinHttpRequest::Abandon() {
@@ -85,23 +88,33 @@ void WinHttpRequest::Abandon() {
     exchange_.reset();
 }
 
-bool WinHttpRequest::Fail(std::unique_lock<std::mutex>& lock) {
+bool WinHttpRequest::Fail(std::unique_lock<std::mutex>& lock, HttpFailure failure) {
+    if (failure == HttpFailure::kUnnamed && exchange_) failure = exchange_->failure;
     lock.unlock();
     failed_ = true;
+    failure_ = failure;
     Abandon();
     return false;
 }
 
 bool WinHttpRequest::Start(std::uint32_t offset) {
+    Abandon();
+    watch_.emplace(settings_, SteadyClock::now());
+    earlierBytes_ = 0;
     if (!Send(offset, offset)) return false;
     if (answer_.retryWithoutRange) return Send(offset, 0);
     return true;
 }
 
 bool WinHttpRequest::Send(std::uint32_t offset, std::uint32_t rangeFrom) {
+    if (exchange_) {
+        std::lock_guard lock(exchange_->mutex);
+        earlierBytes_ += exchange_->received;
+    }
     Abandon();
     requestedOffset_ = offset;
     headComplete_ = consumed_ = failed_ = false;
+    failure_ = HttpFailure::kUnnamed;
     answer_ = {};
     position_ = readFrom_ = 0;
 
@@ -125,6 +138,8 @@ bool WinHttpRequest::Send(std::uint32_t offset, std::uint32_t rangeFrom) {
             since = now;
         }
         if (Stopped() || now - since >= headLimit) return Fail(lock);
+        if (auto slow = watch_->Check(earlierBytes_ + x.received, now); slow != HttpFailure::kUnnamed)
+            return Fail(lock, slow);
     }
     if (!x.headReady) return Fail(lock);
 
@@ -132,8 +147,6 @@ bool WinHttpRequest::Send(std::uint32_t offset, std::uint32_t rangeFrom) {
     answer_ = plain_get::Map(x.head, rangeFrom);
     readFrom_ = offset;
     position_ = answer_.position;
-    speedMark_ = SteadyClock::now();
-    speedMarkBytes_ = x.received;
     const bool overLimit = settings_.maxBodyBytes > 0 && answer_.length > settings_.maxBodyBytes;
     if (overLimit || !answer_.rangeOk || answer_.noBody) {
         // No body byte will be read: the request is let go now.
@@ -155,24 +168,8 @@ bool WinHttpRequest::QueryStatusCode(int& status) {
     return true;
 }
 
-std::uint32_t WinHttpRequest::QueryContentLength() {
-    // A length beyond 32 bits cannot be handled by the caller; it reads as none.
-    return answer_.length <= std::numeric_limits<std::uint32_t>::max()
-               ? static_cast<std::uint32_t>(answer_.length)
-               : 0;
-}
-
-// A transfer below the low-speed rate for the whole low-speed period.
-bool WinHttpRequest::SlowTransfer(std::uint64_t received, SteadyClock::time_point now) {
-    if (settings_.lowSpeedBytes == 0 || settings_.lowSpeedSeconds == 0) return false;
-    const auto period = std::chrono::seconds(settings_.lowSpeedSeconds);
-    if (now - speedMark_ < period) return false;
-    const std::uint64_t wanted =
-        static_cast<std::uint64_t>(settings_.lowSpeedBytes) * settings_.lowSpeedSeconds;
-    if (received - speedMarkBytes_ < wanted) return true;
-    speedMark_ = now;
-    speedMarkBytes_ = received;
-    return false;
+std::uint64_t WinHttpRequest::QueryContentLength() {
+    return answer_.length;
 }
 
 bool WinHttpRequest::Read(char* buffer, std::size_t capacity, std::size_t& delivered) {
@@ -221,8 +218,9 @@ bool WinHttpRequest::Read(char* buffer, std::size_t capacity, std::size_t& deliv
             seen = x.activity;
             since = now;
         }
-        if (Stopped() || now - since >= idleLimit || SlowTransfer(x.received, now))
-            return Fail(lock);
+        if (Stopped() || now - since >= idleLimit) return Fail(lock);
+        if (auto slow = watch_->Check(earlierBytes_ + x.received, now); slow != HttpFailure::kUnnamed)
+            return Fail(lock, slow);
     }
 }
 

@@ -77,6 +77,9 @@ TEST_P(NetworkFaultEngineTest, TheRunEndsCleanlyAndAnHonestRunConverges) {
         EXPECT_EQ(ReadFile(kClientVersionFile), "00001");
         EXPECT_FALSE(Exists("patch-1.txt"));
         EXPECT_FALSE(FailureReason().empty());
+        if (*row.reason) {
+            EXPECT_NE(FailureReason().find(row.reason), std::string::npos) << FailureReason();
+        }
         if (row.install && row.outcome != Outcome::kDamagedPackage) {
             EXPECT_GE(server_.RequestsFor(path).size(), 5u);  // every attempt was made
         }

@@ -66,17 +66,24 @@ inline Local LongerBy(std::size_t extra) {
 }
 
 // Time-outs of a row. kShort keeps failing attempts quick where the row is not
-// about the shipped values; kTrickle keeps the shipped 2000 ms idle time-out,
-// which a byte every 1.5 s never trips, and shortens only the slow-transfer rule.
-enum class Timing { kShort, kTrickle };
+// about the shipped values; kPinned adds a TLS key pin. kTrickle keeps the
+// shipped 2000 ms idle time-out, which a byte every 1.5 s never trips, and
+// shortens only the window of the rate floor; kDeadline shortens the deadline
+// of a version list, which has no rate floor.
+enum class Timing { kShort, kPinned, kTrickle, kDeadline };
 
 inline HttpSettings Settings(Timing timing) {
     HttpSettings settings;
-    if (timing == Timing::kShort) {
+    if (timing == Timing::kShort || timing == Timing::kPinned) {
         settings.connectTimeoutMs = 500;
         settings.receiveTimeoutMs = 300;
-    } else {
-        settings.lowSpeedSeconds = 2;
+    }
+    if (timing == Timing::kPinned)
+        settings.pinnedPublicKey = "sha256//" + std::string(43, 'A') + "=";
+    if (timing == Timing::kTrickle) settings.lowSpeedSeconds = 2;
+    if (timing == Timing::kDeadline) {
+        settings.deadlineMs = 1000;
+        settings.lowSpeedBytes = 0;
     }
     return settings;
 }
@@ -95,6 +102,7 @@ struct Row {
     Local after;      // ... and the local file it leaves
     Outcome outcome;  // of an engine run, five attempts against the row ...
     Local afterRun;   // ... and the local file when the run has ended
+    const char* reason = "";  // what the run's failure reason names, if anything
 };
 
 inline void PrintTo(const Row& row, std::ostream* os) {
@@ -166,15 +174,15 @@ inline Installer SilentAfterAccepting() {
     });
 }
 
-// An honest head, then one byte of the body every `periodMs`.
-inline Installer Trickle(unsigned periodMs) {
+// An honest head, then `bytes` of the body every `periodMs`.
+inline Installer Trickle(unsigned periodMs, std::size_t bytes = 1) {
     return On([=](const HttpRequestRecord& request, RawConnection& connection,
                   const std::string& remote) {
         const std::string answer = TestHttpServer::HonestResponse(request, remote);
         const std::size_t bodyStart = answer.find("\r\n\r\n") + 4;
         if (!connection.Send(answer.substr(0, bodyStart))) return;
-        for (std::size_t i = bodyStart; i < answer.size(); ++i) {
-            if (!connection.Send(answer.substr(i, 1)) || !connection.Pause(periodMs)) return;
+        for (std::size_t i = bodyStart; i < answer.size(); i += bytes) {
+            if (!connection.Send(answer.substr(i, bytes)) || !connection.Pause(periodMs)) return;
         }
     });
 }
@@ -193,10 +201,10 @@ inline Installer NoLength() {
 
 // Lengths and ranges told as if the remote file had `total` bytes, while the
 // body is the real remote from the asked offset on.
-inline Installer ClaimsLength(std::size_t total) {
+inline Installer ClaimsLength(std::uint64_t total) {
     return On([=](const HttpRequestRecord& request, RawConnection& connection,
                   const std::string& remote) {
-        const std::size_t from = RangeStart(request);
+        const std::uint64_t from = RangeStart(request);
         const std::string t = std::to_string(total);
         if (from >= total) {
             connection.Send(Head("416 Range Not Satisfiable",
@@ -209,7 +217,8 @@ inline Installer ClaimsLength(std::size_t total) {
                              "Content-Range: bytes " + std::to_string(from) + "-" +
                                  std::to_string(total - 1) + "/" + t +
                                  "\r\nContent-Length: " + std::to_string(total - from) + "\r\n");
-        connection.Send(head + (from < remote.size() ? remote.substr(from) : std::string()));
+        connection.Send(head + (from < remote.size() ? remote.substr(static_cast<std::size_t>(from))
+                                                     : std::string()));
     });
 }
 
@@ -276,15 +285,15 @@ inline Installer RedirectToMirror() {
     };
 }
 
-// The same server under another name: another origin.
-inline Installer RedirectToAnotherOrigin() {
+// A mirror on a second server, another origin; it lives as long as the redirect.
+inline Installer RedirectToAnotherServer() {
     return [](TestHttpServer& server, const std::string& path, RemotePtr remote) {
-        const std::string elsewhere = "http://localhost:" + std::to_string(server.Port());
-        server.Handle(path, [path, elsewhere](const HttpRequestRecord&, RawConnection& connection) {
-            connection.Send(Head("302 Found", "Location: " + elsewhere + kMirror + path +
-                                                  "\r\nContent-Length: 0\r\n"));
+        auto mirror = std::make_shared<TestHttpServer>();
+        Honest()(*mirror, kMirror + path, remote);
+        const std::string location = mirror->Origin() + kMirror + path;
+        server.Handle(path, [mirror, location](const HttpRequestRecord&, RawConnection& connection) {
+            connection.Send(Head("302 Found", "Location: " + location + "\r\nContent-Length: 0\r\n"));
         });
-        Honest()(server, kMirror + path, remote);
     };
 }
 
@@ -331,9 +340,16 @@ inline std::vector<Row> Rows() {
          kDownloadFailed, Prefix(0)},
         {"IdleMidBody", kPackage, Absent(), HonestUntil(n / 2, kHoldMs), kShort, 0, Prefix(n / 2),
          kDownloadFailed, Prefix(n / 2)},
-        // Two or three bytes arrive before the slow-transfer rule ends an attempt.
+        // Two or three bytes arrive before the rate floor ends an attempt.
         {"TrickleOneBytePer1500ms", kPackage, Absent(), Trickle(1500), kTrickle, 0, PrefixOf(1, 4),
-         kDownloadFailed, PrefixOf(5, 20)},
+         kDownloadFailed, PrefixOf(5, 20), "slower than 1 KiB/s for 2 s"},
+        // Never idle, but below the floor; five attempts of about 900 bytes.
+        {"TrickleAt400BytesPerSecond", kPackage, Absent(), Trickle(250, 100), kTrickle, 0,
+         PrefixOf(500, 1300), kDownloadFailed, PrefixOf(2500, n - 1),
+         "slower than 1 KiB/s for 2 s"},
+        // A version list trickled at 10 B/s ends with its deadline.
+        {"TrickledVersionList", kVersionList, Absent(), Trickle(100), kDeadline, 0, PrefixOf(1, 12),
+         kListNotFetched, Absent(), "took longer than 1 s"},
         {"NotFound", kPackage, Absent(),
          Answer(Head("404 Not Found", "Content-Length: 9\r\n") + "not found"), kShort, 0, Prefix(0),
          kDownloadFailed, Prefix(0)},
@@ -395,10 +411,16 @@ inline std::vector<Row> Rows() {
          Absent()},
         {"RedirectFollowed", kPackage, Prefix(part), RedirectToMirror(), kShort, 1, Prefix(n),
          kUpToDate, Absent()},
-        {"RedirectToAnotherOrigin", kPackage, Absent(), RedirectToAnotherOrigin(), kShort, 0,
-         Absent(), kDownloadFailed, Absent()},
+        {"RedirectToAnotherServer", kPackage, Prefix(part), RedirectToAnotherServer(), kShort, 1,
+         Prefix(n), kUpToDate, Absent()},
+        // A pinned key vouches for its own origin only.
+        {"RedirectOffThePinnedOrigin", kPackage, Absent(), RedirectToAnotherServer(), kPinned, 0,
+         Absent(), kDownloadFailed, Absent(), "pinned"},
         {"RedirectLoop", kPackage, Absent(), RedirectLoop(), kShort, 0, Absent(), kDownloadFailed,
-         Absent()},
+         Absent(), "more than 10 redirects"},
+        // Offsets and progress are 32-bit values: the size is named.
+        {"LengthOf4GiB", kPackage, Absent(), ClaimsLength(std::uint64_t{1} << 32), kShort, 0,
+         Prefix(0), kDownloadFailed, Prefix(0), "is 4294967296 bytes long"},
     };
 }
 
