@@ -22,7 +22,7 @@
 #include <cstdio>
 
 #include "transfer/window_messages.h"
-#include "ui/common/dialog_template.h"
+#include "window/dialog_template.h"
 
 using namespace launcher;
 using namespace launcher::ui;
