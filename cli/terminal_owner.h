@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/clock.h"
-#include "transfer/window_messages.h"
+#include "owner/engine_owner.h"
 
 namespace launcher {
 

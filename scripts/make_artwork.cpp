@@ -21,7 +21,7 @@
 #include <QtMath>
 #include <cstdio>
 
-#include "transfer/window_messages.h"
+#include "owner/engine_owner.h"
 #include "window/dialog_template.h"
 
 using namespace launcher;

@@ -9,7 +9,7 @@
 
 #include "platform/http.h"
 #include "transfer/file_check.h"
-#include "transfer/window_messages.h"
+#include "owner/engine_owner.h"
 
 namespace launcher {
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "engine/deployment.h"
-#include "transfer/window_messages.h"
+#include "owner/engine_owner.h"
 #include "window/download_progress.h"
 #include "window/worker_thread.h"
 #include "win32/controls.h"

@@ -17,7 +17,7 @@
 #include <string>
 
 #include "platform/stop_flag.h"
-#include "transfer/window_messages.h"
+#include "owner/engine_owner.h"
 #include "window/engine_call_queue.h"
 
 namespace launcher::win {

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "transfer/window_messages.h"
+#include "owner/engine_owner.h"
 
 namespace launcher::ui {
 

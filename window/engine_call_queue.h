@@ -13,7 +13,7 @@
 #include <deque>
 #include <string>
 
-#include "transfer/window_messages.h"
+#include "owner/engine_owner.h"
 
 namespace launcher::ui {
 

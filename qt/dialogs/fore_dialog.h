@@ -14,7 +14,7 @@
 
 #include "engine/deployment.h"
 #include "qt/shell/fore_dialog_base.h"
-#include "transfer/window_messages.h"
+#include "owner/engine_owner.h"
 #include "window/download_progress.h"
 #include "window/worker_thread.h"
 

@@ -24,7 +24,7 @@
 #include <string>
 
 #include "platform/stop_flag.h"
-#include "transfer/window_messages.h"
+#include "owner/engine_owner.h"
 #include "window/engine_call_queue.h"
 
 class QObject;

@@ -12,7 +12,7 @@
 #include "platform/clock.h"
 #include "platform/message_box.h"
 #include "platform/stop_flag.h"
-#include "transfer/window_messages.h"
+#include "owner/engine_owner.h"
 
 namespace launcher::test {
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "transfer/window_messages.h"
+#include "owner/engine_owner.h"
 
 namespace launcher::test {
 namespace {
