@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/clock.h"
 #include "owner/engine_owner.h"
+#include "platform/clock.h"
 
 namespace launcher {
 

@@ -11,8 +11,8 @@
 #include "engine/game_command_line.h"
 #include "engine/globals.h"
 #include "platform/process.h"
-#include "window/worker_thread.h"
 #include "win32/fore_dialog.h"
+#include "window/worker_thread.h"
 
 namespace launcher::win {
 

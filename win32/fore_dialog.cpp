@@ -5,25 +5,20 @@
 
 #include <chrono>
 
-#include "engine/engine_environment.h"
 #include "engine/game_command_line.h"
 #include "engine/globals.h"
-#include "engine/launcher_version.h"
-#include "engine/my_fun.h"
-#include "engine/startup.h"
-#include "engine/update_verifier.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
 #include "platform/single_instance.h"
 #include "platform/stop_flag.h"
 #include "platform/win32/wide_text.h"
+#include "win32/game_set.h"
+#include "win32/owner_adapter.h"
 #include "window/dialog_template.h"
 #include "window/display_choice.h"
 #include "window/launch_gate.h"
 #include "window/page_links.h"
-#include "win32/game_set.h"
-#include "win32/owner_adapter.h"
 
 namespace launcher::win {
 
@@ -102,16 +97,6 @@ constexpr int kFaceOrder[] = {kIdRegister, kIdHome,      kIdPay,   kIdForum, kId
 
 }  // namespace
 
-// Everything the worker uses, kept alive by the worker itself so that it
-// outlives the dialog when the worker is slow to end.
-struct CForeDialog::WorkerRun {
-    EngineEnvironment environment;
-    std::shared_ptr<WinMessageBoxes> messageBoxes;
-    std::shared_ptr<WinOwnerAdapter> owner;
-    // A second launcher is refused until the worker, too, has ended.
-    std::shared_ptr<SingleInstanceLock> instance;
-};
-
 CForeDialog::CForeDialog(HWND hParent)
     : CForeDialogBase(kTemplateId, hParent),
       m_progress(SystemClock()),
@@ -132,21 +117,15 @@ CForeDialog::CForeDialog(HWND hParent)
 CForeDialog::~CForeDialog() {
     StopWorker();
     if (m_owner) m_owner->Detach();
-    if (m_worker.Started()) {
-        // A worker inside SendMessage to us needs this thread to answer it
-        // (with nothing, we are detached) before it can see the stop flag.
-        const auto deadline = std::chrono::steady_clock::now() + ui::WorkerThread::kDefaultJoin;
-        while (!m_worker.Finished() && std::chrono::steady_clock::now() < deadline) {
-            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
-            MSG msg;
-            ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        }
-        if (m_worker.JoinFor(std::chrono::milliseconds(0)) && m_run) {
-            if (CMyFun::m_pEnvironment == &m_run->environment) CMyFun::m_pEnvironment = nullptr;
-            IEngineOwner* ours = m_owner.get();
-            CMyFun::m_pOwner.compare_exchange_strong(ours, nullptr);
-        }
+    // A worker inside SendMessage to us needs this thread to answer it (with
+    // nothing, we are detached) before it can see the stop flag.
+    const auto deadline = std::chrono::steady_clock::now() + ui::WorkerThread::kDefaultJoin;
+    while (m_run.Started() && !m_run.Finished() && std::chrono::steady_clock::now() < deadline) {
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
+        MSG msg;
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
+    m_run.JoinFor(std::chrono::milliseconds(0));
     if (m_hAmountFont) ::DeleteObject(m_hAmountFont);
     if (m_hLinkFont) ::DeleteObject(m_hLinkFont);
     if (m_hIcon) ::DestroyIcon(m_hIcon);
@@ -168,8 +147,7 @@ BOOL CForeDialog::OnInitDialog() {
         ::SendMessageW(GetDlgItem(id), WM_SETFONT, reinterpret_cast<WPARAM>(m_hAmountFont), FALSE);
 
     // One launcher at a time. A second one closes at once and starts nothing.
-    auto instance = std::make_shared<SingleInstanceLock>(kLauncherLockName);
-    if (!instance->Acquired()) {
+    if (!m_run.LockInstance(kLauncherLockName)) {
         OnOK();
         return TRUE;
     }
@@ -179,22 +157,11 @@ BOOL CForeDialog::OnInitDialog() {
         ::SendMessageW(parent, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
 
     // The engine's surroundings exist before anything may want to report.
-    m_run = std::make_shared<WorkerRun>();
-    m_run->instance = std::move(instance);
-    m_run->messageBoxes = std::make_shared<WinMessageBoxes>(m_stop);
     m_owner = std::make_shared<WinOwnerAdapter>(*this, m_hWnd, m_stop);
-    m_run->owner = m_owner;
-    EngineEnvironment& environment = m_run->environment;
-    environment.deployment = m_deployment;
-    environment.clock = &SystemClock();
-    environment.messageBoxes = m_run->messageBoxes.get();
-    environment.stop = m_stop;
-    environment.applicationName = win32::Utf8(ApplicationName());
-    environment.verifier = BuiltInUpdateVerifier();
-    CMyFun::m_pEnvironment = &environment;
-
-    LoadDecompressor();
-    GetLauncherVersion();
+    m_run.Prepare({.deployment = m_deployment,
+                   .applicationName = win32::Utf8(ApplicationName()),
+                   .messageBoxes = std::make_shared<WinMessageBoxes>(m_stop),
+                   .stop = m_stop});
 
     // No web browser is hosted yet: the pane shows the news page's address,
     // which opens in the player's browser.
@@ -219,8 +186,7 @@ BOOL CForeDialog::OnInitDialog() {
 
 void CForeDialog::StartWorker() {
     ::SetTimer(m_hWnd, WinOwnerAdapter::kDrainTimer, WinOwnerAdapter::kDrainIntervalMs, nullptr);
-    auto run = m_run;
-    m_worker.Start([run] { UpdateThreadProc(run->owner.get()); });
+    m_run.Start(m_owner);
 }
 
 void CForeDialog::StopWorker() {

@@ -13,10 +13,10 @@
 
 #include "engine/deployment.h"
 #include "owner/engine_owner.h"
-#include "window/download_progress.h"
-#include "window/worker_thread.h"
 #include "win32/controls.h"
 #include "win32/layered_shell.h"
+#include "window/download_progress.h"
+#include "window/engine_run.h"
 
 namespace launcher {
 
@@ -45,8 +45,6 @@ protected:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
 
 private:
-    struct WorkerRun;
-
     int OnDownloadProgress(std::uint32_t wParam, std::uint32_t lParam);
     void OnStartGame();
     void OnSettings();
@@ -57,7 +55,7 @@ private:
     CBitmapButton* Button(int controlId);
 
     Deployment m_deployment = BuiltInDeployment();
-    ui::WorkerThread m_worker;  // m_pWorkerThread
+    ui::EngineRun m_run;  // the worker (m_pWorkerThread) and what it uses
     std::string m_strNewsUrl;
     HICON m_hIcon = nullptr;
     HFONT m_hAmountFont = nullptr;
@@ -70,7 +68,6 @@ private:
 
     std::shared_ptr<StopFlag> m_stop;
     std::shared_ptr<WinOwnerAdapter> m_owner;
-    std::shared_ptr<WorkerRun> m_run;
 };
 
 class CBackDialog final : public CBackDialogBase {

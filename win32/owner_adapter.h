@@ -16,8 +16,8 @@
 #include <mutex>
 #include <string>
 
-#include "platform/stop_flag.h"
 #include "owner/engine_owner.h"
+#include "platform/stop_flag.h"
 #include "window/engine_call_queue.h"
 
 namespace launcher::win {

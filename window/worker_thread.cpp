@@ -51,6 +51,10 @@ bool WorkerThread::JoinFor(std::chrono::milliseconds limit) {
     return false;
 }
 
+void WorkerThread::Join() {
+    if (m_thread.joinable()) m_thread.join();
+}
+
 int WorkerThread::DetachedRunning() {
     return g_detachedRunning.load();
 }

@@ -28,6 +28,8 @@ public:
     // Joins when the body ends within `limit`, detaches it otherwise. True when
     // it was joined (or never started).
     bool JoinFor(std::chrono::milliseconds limit);
+    // Joins however long the body takes.
+    void Join();
 
     // Workers that were detached and are still running: the process must not
     // run its static destructors under them.

@@ -2,8 +2,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "qt/app/brevane_app.h"
 #include "engine/launcher_version.h"
+#include "qt/app/brevane_app.h"
 
 int main(int argc, char** argv) {
     // The updater asks a replacement for its version before swapping it in:

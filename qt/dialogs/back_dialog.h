@@ -2,8 +2,8 @@
 // dialog.
 #pragma once
 
-#include "qt/shell/back_dialog_base.h"
 #include "qt/dialogs/fore_dialog.h"
+#include "qt/shell/back_dialog_base.h"
 
 namespace launcher {
 

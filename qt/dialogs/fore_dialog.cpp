@@ -8,44 +8,28 @@
 #include <QMessageBox>
 #include <QUrl>
 
-#include "engine/engine_environment.h"
 #include "engine/game_command_line.h"
 #include "engine/globals.h"
-#include "engine/launcher_version.h"
-#include "engine/my_fun.h"
-#include "engine/startup.h"
-#include "engine/update_verifier.h"
 #include "platform/clock.h"
 #include "platform/process.h"
-#include "platform/single_instance.h"
 #include "platform/stop_flag.h"
 #include "qt/dialogs/bench_report.h"
 #include "qt/dialogs/bitmap_button.h"
-#include "window/dialog_template.h"
-#include "window/display_choice.h"
-#include "window/launch_gate.h"
-#include "window/page_links.h"
 #include "qt/dialogs/explorer.h"
 #include "qt/dialogs/game_set.h"
 #include "qt/dialogs/owner_adapter.h"
 #include "qt/dialogs/progress_ctrl.h"
 #include "qt/dialogs/qt_message_boxes.h"
 #include "qt/dialogs/resources.h"
+#include "window/dialog_template.h"
+#include "window/display_choice.h"
+#include "window/launch_gate.h"
+#include "window/page_links.h"
 
 namespace launcher {
 
 using ui::CBitmapButton;
 using ui::CProgressCtrl;
-
-// Everything the worker uses, kept alive by the worker itself so that it
-// outlives the dialog when the worker is slow to end.
-struct CForeDialog::WorkerRun {
-    EngineEnvironment environment;
-    std::shared_ptr<ui::QtMessageBoxes> messageBoxes;
-    std::shared_ptr<ui::QtOwnerAdapter> owner;
-    // A second launcher is refused until the worker, too, has ended.
-    std::shared_ptr<SingleInstanceLock> instance;
-};
 
 namespace {
 
@@ -126,12 +110,7 @@ CForeDialog::CForeDialog(QWidget* pParent, ForeDialogSettings settings)
 CForeDialog::~CForeDialog() {
     StopWorker();
     if (m_owner) m_owner->Detach();
-    if (m_worker.Started() && m_worker.JoinFor(ui::WorkerThread::kDefaultJoin) && m_run) {
-        // The worker is gone; leave no pointer to our run behind.
-        if (CMyFun::m_pEnvironment == &m_run->environment) CMyFun::m_pEnvironment = nullptr;
-        IEngineOwner* ours = m_owner.get();
-        CMyFun::m_pOwner.compare_exchange_strong(ours, nullptr);
-    }
+    m_run.JoinFor(ui::WorkerThread::kDefaultJoin);
 }
 
 void CForeDialog::CreateControls() {
@@ -208,8 +187,7 @@ bool CForeDialog::OnInitDialog() {
     MakeKeyedLayer();
 
     // One launcher at a time. A second one closes at once and starts nothing.
-    auto instance = std::make_shared<SingleInstanceLock>(m_settings.instanceName);
-    if (!instance->Acquired()) {
+    if (!m_run.LockInstance(m_settings.instanceName)) {
         m_bSecondInstance = true;
         OnOK();
         return true;
@@ -218,28 +196,17 @@ bool CForeDialog::OnInitDialog() {
     window()->setWindowIcon(m_hIcon);
 
     // The engine's surroundings exist before anything may want to report.
-    m_run = std::make_shared<WorkerRun>();
-    m_run->instance = std::move(instance);
-    m_run->messageBoxes = std::make_shared<ui::QtMessageBoxes>(m_stop);
     m_owner = std::make_shared<ui::QtOwnerAdapter>(*this, m_stop);
-    m_run->owner = m_owner;
-    EngineEnvironment& environment = m_run->environment;
-    environment.deployment = m_settings.deployment;
-    environment.clock = &SystemClock();
-    environment.messageBoxes = m_run->messageBoxes.get();
-    environment.stop = m_stop;
-    environment.applicationName = QCoreApplication::applicationName().toStdString();
-    environment.verifier = BuiltInUpdateVerifier();
-    CMyFun::m_pEnvironment = &environment;
-
-    LoadDecompressor();
-    GetLauncherVersion();
+    m_run.Prepare({.deployment = m_settings.deployment,
+                   .applicationName = QCoreApplication::applicationName().toStdString(),
+                   .messageBoxes = std::make_shared<ui::QtMessageBoxes>(m_stop),
+                   .stop = m_stop});
 
     m_strNewsUrl = QString::fromStdString(ui::NewsAddress(m_settings.deployment));
     m_wndBrowser->Navigate(m_strNewsUrl);
 
     m_bench = ui::BenchReport::FromEnvironment(
-        {[this] { return m_worker.Finished(); }, [] { return g_nLaunchBlock == 0; },
+        {[this] { return m_run.Finished(); }, [] { return g_nLaunchBlock == 0; },
          [this] {
              QMetaObject::invokeMethod(
                  this, [this] { OnCancel(); }, Qt::QueuedConnection);
@@ -259,8 +226,7 @@ bool CForeDialog::OnInitDialog() {
 }
 
 void CForeDialog::StartWorker() {
-    auto run = m_run;
-    m_worker.Start([run] { UpdateThreadProc(run->owner.get()); });
+    m_run.Start(m_owner);
 }
 
 void CForeDialog::StopWorker() {

@@ -13,17 +13,16 @@
 #include <string>
 
 #include "engine/deployment.h"
-#include "qt/shell/fore_dialog_base.h"
 #include "owner/engine_owner.h"
+#include "qt/shell/fore_dialog_base.h"
 #include "window/download_progress.h"
-#include "window/worker_thread.h"
+#include "window/engine_run.h"
 
 class QLabel;
 
 namespace launcher {
 
 class IClock;
-class SingleInstanceLock;
 class StopFlag;
 
 namespace ui {
@@ -77,8 +76,8 @@ public:
     // The engine's view of this dialog: the thread-safe adapter (null before
     // the worker was started).
     std::shared_ptr<ui::QtOwnerAdapter> Owner() const { return m_owner; }
-    bool WorkerStarted() const { return m_worker.Started(); }
-    bool WorkerFinished() const { return m_worker.Finished(); }
+    bool WorkerStarted() const { return m_run.Started(); }
+    bool WorkerFinished() const { return m_run.Finished(); }
     bool IsSecondInstance() const { return m_bSecondInstance; }
 
 protected:
@@ -86,8 +85,6 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    struct WorkerRun;
-
     void CreateControls();
     void StartWorker();
     void StopWorker();
@@ -97,7 +94,7 @@ private:
 
     ForeDialogSettings m_settings;
     IClock& m_clock;
-    ui::WorkerThread m_worker;  // m_pWorkerThread
+    ui::EngineRun m_run;  // the worker (m_pWorkerThread) and what it uses
     QString m_strNewsUrl;
     QIcon m_hIcon;
     ui::CExplorer1* m_wndBrowser = nullptr;
@@ -121,7 +118,6 @@ private:
     std::map<int, QWidget*> m_items;
     std::shared_ptr<StopFlag> m_stop;
     std::shared_ptr<ui::QtOwnerAdapter> m_owner;
-    std::shared_ptr<WorkerRun> m_run;
     std::unique_ptr<ui::BenchReport> m_bench;  // only with LAUNCHER_BENCH_REPORT set
     bool m_bSecondInstance = false;
 };

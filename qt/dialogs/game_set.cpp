@@ -6,8 +6,8 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "window/dialog_template.h"
 #include "qt/dialogs/resources.h"
+#include "window/dialog_template.h"
 
 namespace launcher {
 

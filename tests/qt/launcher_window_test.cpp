@@ -24,12 +24,12 @@
 #include "engine/my_fun.h"
 #include "platform/single_instance.h"
 #include "platform/stop_flag.h"
-#include "tests/support/fakes.h"
-#include "tests/support/test_http_server.h"
 #include "qt/dialogs/back_dialog.h"
 #include "qt/dialogs/explorer.h"
 #include "qt/dialogs/game_set.h"
 #include "qt/dialogs/owner_adapter.h"
+#include "tests/support/fakes.h"
+#include "tests/support/test_http_server.h"
 #include "window/worker_thread.h"
 
 namespace launcher::test {

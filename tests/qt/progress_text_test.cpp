@@ -4,9 +4,9 @@
 
 #include <QLabel>
 
-#include "tests/support/fakes.h"
 #include "qt/dialogs/fore_dialog.h"
 #include "qt/dialogs/progress_ctrl.h"
+#include "tests/support/fakes.h"
 
 namespace launcher::test {
 namespace {

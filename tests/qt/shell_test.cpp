@@ -9,11 +9,11 @@
 #include <QTimer>
 #include <QWindow>
 
+#include "qt/dialogs/bitmap_button.h"
+#include "qt/dialogs/resources.h"
 #include "qt/shell/back_dialog_base.h"
 #include "qt/shell/fore_dialog_base.h"
 #include "qt/shell/window_outline.h"
-#include "qt/dialogs/bitmap_button.h"
-#include "qt/dialogs/resources.h"
 
 namespace launcher::test {
 namespace {
