@@ -1,6 +1,7 @@
 // The news pane: an embedded web view navigated once. With LAUNCHER_WEBENGINE
-// it is a full browser view; without it (sanitizer builds) a plain HTML view
-// that fetches the page itself and shows its text and layout.
+// it is a full browser view (explorer_web_engine.cpp); without it (sanitizer
+// builds) a plain HTML view that fetches the page itself and shows its text
+// and layout (explorer_text_browser.cpp).
 #pragma once
 
 #include <QString>
@@ -30,6 +31,7 @@ public:
 private:
     // Our own page instead of an error: what happened, and a retry link.
     void ShowLoadFailure();
+    QString ErrorPage() const;
 
     QWidget* m_view = nullptr;
     QString m_url;
