@@ -3,6 +3,8 @@
 // the build chooses.
 #include "qt/dialogs/explorer.h"
 
+#include <QVBoxLayout>
+
 namespace launcher::ui {
 
 const char* const kNewsErrorTitle = "新闻页面无法加载";
@@ -20,5 +22,12 @@ QString CExplorer1::ErrorPage() const {
 }
 
 CExplorer1::~CExplorer1() = default;
+
+void CExplorer1::Fill(QWidget* view) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view);
+    m_view = view;
+}
 
 }  // namespace launcher::ui

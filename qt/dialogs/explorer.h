@@ -32,6 +32,8 @@ private:
     // Our own page instead of an error: what happened, and a retry link.
     void ShowLoadFailure();
     QString ErrorPage() const;
+    // Makes `view` the pane's whole content.
+    void Fill(QWidget* view);
 
     QWidget* m_view = nullptr;
     QString m_url;

@@ -7,19 +7,10 @@
 #include <QNetworkRequest>
 #include <QTextBrowser>
 #include <QUrl>
-#include <QVBoxLayout>
 
 namespace launcher::ui {
 
-namespace {
-QTextBrowser* TextView(QWidget* view) {
-    return static_cast<QTextBrowser*>(view);
-}
-}  // namespace
-
 CExplorer1::CExplorer1(QWidget* parent) : QWidget(parent) {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
     auto* view = new QTextBrowser(this);
     view->setOpenLinks(false);
     view->setFrameShape(QFrame::NoFrame);
@@ -27,15 +18,14 @@ CExplorer1::CExplorer1(QWidget* parent) : QWidget(parent) {
     connect(view, &QTextBrowser::anchorClicked, this, [this](const QUrl& link) {
         if (link == QUrl(m_url)) Navigate(m_url);
     });
-    m_view = view;
-    layout->addWidget(view);
+    Fill(view);
 }
 
 void CExplorer1::Navigate(const QString& url) {
     m_url = url;
     auto* manager = new QNetworkAccessManager(this);
     QNetworkReply* reply = manager->get(QNetworkRequest(QUrl(url)));
-    QTextBrowser* view = TextView(m_view);
+    QTextBrowser* view = static_cast<QTextBrowser*>(m_view);
     connect(reply, &QNetworkReply::finished, view, [this, reply, view, manager] {
         if (reply->error() == QNetworkReply::NoError)
             view->setHtml(QString::fromUtf8(reply->readAll()));
@@ -47,11 +37,11 @@ void CExplorer1::Navigate(const QString& url) {
 }
 
 void CExplorer1::ShowLoadFailure() {
-    TextView(m_view)->setHtml(ErrorPage());
+    static_cast<QTextBrowser*>(m_view)->setHtml(ErrorPage());
 }
 
 QString CExplorer1::PageTitle() const {
-    return TextView(m_view)->documentTitle();
+    return static_cast<QTextBrowser*>(m_view)->documentTitle();
 }
 
 void CExplorer1::PrepareProcess() {}

@@ -3,7 +3,6 @@
 
 #include <QCoreApplication>
 #include <QUrl>
-#include <QVBoxLayout>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineSettings>
@@ -15,15 +14,7 @@
 
 namespace launcher::ui {
 
-namespace {
-QWebEngineView* WebView(QWidget* view) {
-    return static_cast<QWebEngineView*>(view);
-}
-}  // namespace
-
 CExplorer1::CExplorer1(QWidget* parent) : QWidget(parent) {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
     auto* view = new QWebEngineView(this);
     view->setContextMenuPolicy(Qt::NoContextMenu);
     // Not the engine's own error page: ours, in the window's style.
@@ -35,21 +26,20 @@ CExplorer1::CExplorer1(QWidget* parent) : QWidget(parent) {
                     info.url().scheme() != QLatin1String("data"))
                     ShowLoadFailure();
             });
-    m_view = view;
-    layout->addWidget(view);
+    Fill(view);
 }
 
 void CExplorer1::Navigate(const QString& url) {
     m_url = url;
-    WebView(m_view)->load(QUrl(url));
+    static_cast<QWebEngineView*>(m_view)->load(QUrl(url));
 }
 
 void CExplorer1::ShowLoadFailure() {
-    WebView(m_view)->setHtml(ErrorPage());
+    static_cast<QWebEngineView*>(m_view)->setHtml(ErrorPage());
 }
 
 QString CExplorer1::PageTitle() const {
-    return WebView(m_view)->title();
+    return static_cast<QWebEngineView*>(m_view)->title();
 }
 
 void CExplorer1::PrepareProcess() {
