@@ -1,7 +1,7 @@
 // The hand-off from the worker to the interface thread: order of posted
-// messages against waiting calls, merging that never drops the message that
-// completes a file, no-ops after a stop, and no hang when the window goes
-// away while the worker is busy.
+// messages against waiting calls, the message that completes a file always
+// delivered (the merging rules themselves: tests/window), no-ops after a stop,
+// and no hang when the window goes away while the worker is busy.
 #include "qt/dialogs/owner_adapter.h"
 
 #include <gtest/gtest.h>
@@ -80,48 +80,6 @@ TEST_F(OwnerAdapterTest, PostedProgressKeepsItsPlaceAmongWaitingCalls) {
     for (const OwnerCall& c : calls)
         if (c.kind == Kind::kMessage && c.message == kPbmSetPos) lastTotalBar = c.wParam;
     EXPECT_EQ(lastTotalBar, 100u);
-}
-
-TEST_F(OwnerAdapterTest, MergingKeepsFileEndsAndStopsAtOtherMessages) {
-    // Nothing is handled until the waiting call at the end, so everything
-    // before it sits in the queue together.
-    RunWorker([&] {
-        adapter_->SendMessageTo(kIdProgressFile, kPbmSetRange32, 0, 3000);
-        adapter_->SendMessageTo(kDialog, kWmDownloadProgress, 0, 3000);
-        adapter_->SendMessageTo(kDialog, kWmDownloadProgress, 1024, 3000);
-        adapter_->SendMessageTo(kDialog, kWmDownloadProgress, 3000, 3000);
-        adapter_->SendMessageTo(kIdProgressFile, kPbmSetRange32, 0, 5000);
-        adapter_->SendMessageTo(kDialog, kWmDownloadProgress, 0, 5000);
-        adapter_->SendMessageTo(kIdProgressTotal, kPbmSetPos, 50, 0);
-        adapter_->SendMessageTo(kDialog, kWmDownloadProgress, 2048, 5000);
-        adapter_->SendMessageTo(kIdProgressTotal, kPbmSetPos, 60, 0);
-        adapter_->ShowControl(kIdStaticDone, kSwShowNormal);
-    });
-    const std::vector<OwnerCall> calls = window_.Calls();
-    // Whatever was merged, these must be there, in this order.
-    const std::vector<OwnerCall> required = {Msg(kIdProgressFile, kPbmSetRange32, 0, 3000),
-                                             Msg(kDialog, kWmDownloadProgress, 3000, 3000),
-                                             Msg(kIdProgressFile, kPbmSetRange32, 0, 5000),
-                                             Msg(kDialog, kWmDownloadProgress, 2048, 5000),
-                                             Show(kIdStaticDone, kSwShowNormal)};
-    auto it = calls.begin();
-    for (const OwnerCall& wanted : required) {
-        it = std::find(it, calls.end(), wanted);
-        ASSERT_NE(it, calls.end()) << wanted.Describe();
-    }
-    // The total bar ends where the worker left it, before the waiting call.
-    std::vector<OwnerCall> totals;
-    for (const OwnerCall& c : calls)
-        if (c.kind == Kind::kMessage && c.message == kPbmSetPos) totals.push_back(c);
-    ASSERT_FALSE(totals.empty());
-    EXPECT_EQ(totals.back().wParam, 60u);
-    // No progress of the second file before its range.
-    for (std::size_t i = 0; i < calls.size(); ++i) {
-        if (calls[i] == required[2]) break;
-        if (IsProgress(calls[i])) {
-            EXPECT_EQ(calls[i].lParam, 3000u);
-        }
-    }
 }
 
 TEST_F(OwnerAdapterTest, EveryCallIsANoOpAfterStop) {
