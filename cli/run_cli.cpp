@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "cli/cli_options.h"
@@ -13,16 +12,14 @@
 #include "cli/terminal_owner.h"
 #include "engine/game_command_line.h"
 #include "engine/globals.h"
-#include "engine/launcher_version.h"
 #include "engine/my_fun.h"
-#include "engine/startup.h"
-#include "engine/update_verifier.h"
 #include "engine/version_records.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/single_instance.h"
 #include "platform/stop_flag.h"
 #include "platform/terminal.h"
+#include "window/engine_run.h"
 
 namespace launcher {
 
@@ -38,38 +35,33 @@ int RunCli(int argc, char** argv) {
         return kExitUpToDate;
     }
 
-    ConsoleMessageBoxes messageBoxes;
-    EngineEnvironment environment;
-    environment.deployment = options.deployment;
-    environment.clock = &SystemClock();
-    environment.messageBoxes = &messageBoxes;
-    environment.stop = std::make_shared<StopFlag>();
-    environment.applicationName = "LauncherCli";
-    environment.verifier = BuiltInUpdateVerifier();
-    CMyFun::m_pEnvironment = &environment;
-
     // The same start-up as the window: decompressor first, then our own version.
-    LoadDecompressor();
-    GetLauncherVersion();
+    const auto stop = std::make_shared<StopFlag>();
+    ui::EngineRun run;
+    run.Prepare({.deployment = options.deployment,
+                 .applicationName = "LauncherCli",
+                 .messageBoxes = std::make_shared<ConsoleMessageBoxes>(),
+                 .stop = stop});
     if (options.showVersion) {
         std::printf("LauncherCli %s\n", g_strLauncherVersion.c_str());
         return kExitUpToDate;
     }
 
     // One launcher per installation: two would share the temporary names.
-    SingleInstanceLock instance(kLauncherLockName);
-    if (!instance.Acquired()) {
+    if (!run.LockInstance(kLauncherLockName)) {
         std::fprintf(stderr, "LauncherCli: another launcher is running in this directory\n");
         return kExitFailed;
     }
 
-    std::shared_ptr<StopFlag> stop = environment.stop;
     OnInterruptRequest([stop] { stop->RequestStop(); });
 
-    TerminalOwner owner(stderr, StderrIsTerminal(), SystemClock());
-    std::thread worker([&owner] { UpdateThreadProc(&owner); });
-    worker.join();
-    owner.FinishLine();
+    auto owner = std::make_shared<TerminalOwner>(stderr, StderrIsTerminal(), SystemClock());
+    if (!run.Start(owner)) {
+        std::fprintf(stderr, "LauncherCli: could not start the update\n");
+        return kExitFailed;
+    }
+    run.Join();
+    owner->FinishLine();
 
     if (g_fSelfUpdate == 2.0f) {
         std::fprintf(stderr,

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "owner/engine_owner.h"
 #include "platform/clock.h"
-#include "transfer/window_messages.h"
 
 namespace launcher {
 

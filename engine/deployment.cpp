@@ -5,9 +5,13 @@
 namespace launcher {
 
 Deployment BuiltInDeployment() {
-    return Deployment{LAUNCHER_VERSION_HOST,   LAUNCHER_DOWNLOAD_HOST, LAUNCHER_NEWS_HOST,
-                      LAUNCHER_ACCOUNT_HOST,   LAUNCHER_GAME_SITE_HOST, LAUNCHER_PAYMENT_HOST,
-                      LAUNCHER_COMMUNITY_HOST};
+    return {.versionHost = LAUNCHER_VERSION_HOST,
+            .downloadHost = LAUNCHER_DOWNLOAD_HOST,
+            .newsHost = LAUNCHER_NEWS_HOST,
+            .accountHost = LAUNCHER_ACCOUNT_HOST,
+            .gameSiteHost = LAUNCHER_GAME_SITE_HOST,
+            .paymentHost = LAUNCHER_PAYMENT_HOST,
+            .communityHost = LAUNCHER_COMMUNITY_HOST};
 }
 
 std::string BuiltInPinnedPublicKey() {

@@ -4,7 +4,7 @@
 #include <atomic>
 
 #include "engine/engine_environment.h"
-#include "transfer/window_messages.h"
+#include "owner/engine_owner.h"
 
 namespace launcher {
 

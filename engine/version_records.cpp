@@ -2,7 +2,6 @@
 // decision.
 #include "engine/version_records.h"
 
-#include <cctype>
 #include <climits>
 #include <set>
 
@@ -10,6 +9,7 @@
 #include "engine/globals.h"
 #include "engine/my_fun.h"
 #include "engine/signed_updates.h"
+#include "platform/ascii_text.h"
 #include "platform/files.h"
 
 namespace launcher {
@@ -19,33 +19,6 @@ namespace {
 // A version list is a few lines, but lines of any length are allowed; a
 // server sending more than this is misbehaving.
 constexpr std::uint64_t kMaxVersionListBytes = 1024 * 1024;
-
-bool IsTrimSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-std::string Trim(const std::string& line) {
-    std::size_t end = line.size();
-    while (end > 0 && IsTrimSpace(line[end - 1])) --end;
-    std::size_t begin = 0;
-    while (begin < end && IsTrimSpace(line[begin])) ++begin;
-    return line.substr(begin, end - begin);
-}
-
-bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto ca = static_cast<unsigned char>(a[i]);
-        auto cb = static_cast<unsigned char>(b[i]);
-        // Only ASCII letters fold; bytes of multibyte characters compare as they are.
-        if (ca < 0x80 && cb < 0x80) {
-            if (std::tolower(ca) != std::tolower(cb)) return false;
-        } else if (ca != cb) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // Reads the first five bytes of the client version file into the engine.
 // Returns false when the file does not open.
@@ -79,7 +52,7 @@ std::string FiveDigits(int number) {
 
 int AtoiLike(const std::string& text) {
     std::size_t i = 0;
-    while (i < text.size() && IsTrimSpace(text[i])) ++i;
+    while (i < text.size() && IsAsciiSpace(text[i])) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     long long value = 0;
@@ -117,7 +90,7 @@ ServerListEntries ParseServerVersionList(const std::string& contents) {
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
-        std::string line = Trim(text.substr(start, end - start));
+        std::string line(Trim(std::string_view(text).substr(start, end - start)));
         // Blank lines carry no entry (a trailing empty line must not become the
         // launcher entry and trigger a self-update at every start).
         if (!line.empty()) entries.insert(std::move(line));

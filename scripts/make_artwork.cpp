@@ -21,8 +21,8 @@
 #include <QtMath>
 #include <cstdio>
 
-#include "transfer/window_messages.h"
-#include "ui/common/dialog_template.h"
+#include "owner/engine_owner.h"
+#include "window/dialog_template.h"
 
 using namespace launcher;
 using namespace launcher::ui;

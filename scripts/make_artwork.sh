@@ -8,7 +8,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
 g++ -std=c++20 -O1 -fPIC -I"$root" \
-  "$root/scripts/make_artwork.cpp" "$root/ui/common/dialog_template.cpp" \
+  "$root/scripts/make_artwork.cpp" "$root/window/dialog_template.cpp" \
   $(pkg-config --cflags --libs Qt6Gui) -o "$out/make_artwork"
 QT_QPA_PLATFORM=offscreen "$out/make_artwork" "$root/res"
 echo "make_artwork: res/png, res/bitmap and res/icon written"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows stage: cross-builds the 32-bit and 64-bit programs with MinGW-w64
 # (warnings as errors), checks the headers and version blocks of what they
-# built, runs the engine's and the transfer layer's tests with
-# the 64-bit build under wine64, and runs LauncherCli.exe end to end against
+# built, runs the tests of the engine, the transfer layer, the
+# window logic and the platform (WinHTTP against a local server) with the
+# 64-bit build under wine64, and runs LauncherCli.exe end to end against
 # the Linux patch-server:
 #   1. an empty client brought to the latest patch,
 #   2. a package continued from a partial download, its entry names in code
@@ -85,8 +86,9 @@ timeout 300 wineboot --init >/dev/null 2>&1 || true
 # Let the prefix settle (its services end) before the tests start their own.
 timeout 120 wineserver --wait || true
 
-# engine_tests.exe and transfer_tests.exe, each under its time limit; the cases
-# Wine cannot run are listed in tests/wine_excluded.filter.
+# The test programs (engine, transfer, integrity, window, platform), each under
+# its time limit; the cases Wine cannot run are listed in
+# tests/wine_excluded.filter.
 timeout 1800 ctest --test-dir build/win64 --output-on-failure --timeout 600
 
 # End to end against the Linux build's patch-server and mkpatch.

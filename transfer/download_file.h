@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
+#include "owner/engine_owner.h"
 #include "platform/http.h"
 #include "transfer/file_check.h"
-#include "transfer/window_messages.h"
 
 namespace launcher {
 

@@ -1,7 +1,7 @@
 // The window's benchmark mode: what it makes of the progress messages it
 // handles, its report, and that it writes the report and closes once the
 // worker has ended.
-#include "ui/bench_report.h"
+#include "qt/dialogs/bench_report.h"
 
 #include <gtest/gtest.h>
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "owner/engine_owner.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
 #include "platform/stop_flag.h"
-#include "transfer/window_messages.h"
 
 namespace launcher::test {
 

@@ -27,6 +27,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/ascii_text.h"
+
 namespace launcher::test {
 
 #ifdef _WIN32
@@ -91,13 +93,6 @@ std::string Lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
-}
-
-std::string Trim(const std::string& s) {
-    auto first = s.find_first_not_of(" \t");
-    if (first == std::string::npos) return {};
-    auto last = s.find_last_not_of(" \t\r");
-    return s.substr(first, last - first + 1);
 }
 
 bool ParseUnsigned(const std::string& s, std::size_t& value) {
@@ -207,7 +202,8 @@ struct TestHttpServer::Impl {
             std::string line = data.substr(pos, end - pos);
             auto colon = line.find(':');
             if (colon != std::string::npos)
-                record.headers[Lower(Trim(line.substr(0, colon)))] = Trim(line.substr(colon + 1));
+                record.headers[Lower(std::string(Trim(line.substr(0, colon))))] =
+                    std::string(Trim(line.substr(colon + 1)));
             pos = end + 2;
         }
         return true;

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "engine/version_records.h"
+#include "platform/ascii_text.h"
 #include "tools/mkpatch/mkpatch.h"
 
 namespace launcher::mkpatch {
@@ -34,13 +35,6 @@ std::string VersionTail(const std::string& entry) {
         --start;
     }
     return entry.substr(start);
-}
-
-bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::tolower(x) == std::tolower(y);
-           });
 }
 
 std::string Quote(const std::string& text) { return "'" + text + "'"; }

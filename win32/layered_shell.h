@@ -1,0 +1,78 @@
+// The launcher's window is two top-level windows over the same rectangle: the
+// background layer shows a PNG with per-pixel alpha (UpdateLayeredWindow), the
+// controls layer lies over it, owned by it, colour-keyed on black, so its
+// controls float on the picture and its black pixels let the mouse through.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <vector>
+
+#include "win32/dialog.h"
+
+namespace launcher::win {
+
+class CForeDialogBase;
+
+class CBackDialogBase : public CDialog {
+public:
+    static constexpr int kTemplateId = 142;
+
+    explicit CBackDialogBase(UINT nPngId);
+    ~CBackDialogBase() override;
+
+    // The modal run: the background window and the controls layer share one
+    // loop, so each gets its dialog keys (Enter, Escape, Tab).
+    INT_PTR DoModal() override;
+
+    int ImageWidth() const { return m_nWidth; }
+    int ImageHeight() const { return m_nHeight; }
+
+protected:
+    virtual std::unique_ptr<CForeDialogBase> CreateForeDialog() = 0;
+
+    BOOL OnInitDialog() override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+    void EndDialog(INT_PTR result) override;
+
+private:
+    void RenderBackground();
+    void FollowWithForeDialog();
+
+    // Premultiplied BGRA, top row first; empty when the PNG did not decode.
+    std::vector<BYTE> m_pImage;
+    int m_nWidth = 0;
+    int m_nHeight = 0;
+    std::unique_ptr<CForeDialogBase> m_pForeDialog;
+    bool m_bEnded = false;
+    INT_PTR m_nResult = IDCANCEL;
+};
+
+class CForeDialogBase : public CDialog {
+public:
+    CForeDialogBase(int nIDTemplate, HWND hParent) : CDialog(nIDTemplate, hParent) {}
+    ~CForeDialogBase() override;
+
+    // Creates the window and lays it over the background window.
+    void CreateOverParent();
+
+protected:
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+
+    // The style changes and the colour key of the controls layer.
+    void MakeKeyedLayer();
+    // Sends WM_CLOSE to the background window, which ends the modal run.
+    void CloseParent();
+    HBRUSH KeyBrush() const { return m_hKeyBrush; }
+
+    const COLORREF m_crKey = RGB(0, 0, 0);
+
+private:
+    HBRUSH m_hKeyBrush = ::CreateSolidBrush(RGB(0, 0, 0));
+};
+
+}  // namespace launcher::win

@@ -1,0 +1,56 @@
+#include "window/download_progress.h"
+
+#include <cstdio>
+
+#include "platform/clock.h"
+
+namespace launcher::ui {
+
+std::string ReceivedText(std::uint32_t present) {
+    char text[128];
+    if (present < 1024)
+        std::snprintf(text, sizeof text, "%u ", present);
+    else
+        std::snprintf(text, sizeof text, "%u kb ", present >> 10);
+    return text;
+}
+
+std::string TotalText(std::uint32_t announced) {
+    char text[128];
+    if (announced < 1024)
+        std::snprintf(text, sizeof text, " / %u", announced);
+    else
+        std::snprintf(text, sizeof text, " / %u kb", announced >> 10);
+    return text;
+}
+
+int DownloadProgress::OnDownloadProgress(std::uint32_t wParam, std::uint32_t lParam,
+                                         IDownloadProgressView& view) {
+    const std::uint32_t present = wParam;
+    const std::uint32_t announced = lParam;
+    const std::string received = ReceivedText(present);
+    const std::string total = TotalText(announced);
+
+    const std::uint32_t now = m_tick.TickCount();
+    // Unsigned: the difference stays right when the tick wraps.
+    if (static_cast<std::uint32_t>(now - m_dwLastProgressTick) > kRefreshMs ||
+        present == announced) {
+        view.SetReceivedText(received);
+        // Digits and "kb" only: one byte is one character on the screen.
+        const int length = static_cast<int>(received.size());
+        if (length != m_nLastReceivedLength) {
+            view.PlaceTotal(kPixelsPerCharacter * length);
+            m_nLastReceivedLength = length;
+        }
+        if (announced != m_nLastProgressTotal) {
+            view.SetTotalText(total);
+            m_nLastProgressTotal = announced;
+        }
+        m_dwLastProgressTick = m_tick.TickCount();
+    }
+    view.SetFilePosition(present);
+    view.ShowNote();
+    return 0;
+}
+
+}  // namespace launcher::ui
