@@ -57,9 +57,13 @@ int RunCli(int argc, char** argv) {
     }
 
     // One launcher per installation: two would share the temporary names.
+    // Without the lock nothing is run: only a lock held elsewhere means another
+    // launcher, any other failure is told as it is.
     SingleInstanceLock instance(kLauncherLockName);
     if (!instance.Acquired()) {
-        std::fprintf(stderr, "LauncherCli: another launcher is running in this directory\n");
+        std::fprintf(stderr, "LauncherCli: %s\n",
+                     instance.HeldElsewhere() ? "another launcher is running in this directory"
+                                              : instance.Failure().c_str());
         return kExitFailed;
     }
 

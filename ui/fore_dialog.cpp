@@ -207,10 +207,12 @@ QWidget* CForeDialog::GetDlgItem(int controlId) const {
 bool CForeDialog::OnInitDialog() {
     MakeKeyedLayer();
 
-    // One launcher at a time. A second one closes at once and starts nothing.
+    // One launcher at a time. A second one closes at once and starts nothing;
+    // a lock that cannot be taken at all is told before the window closes.
     auto instance = std::make_shared<SingleInstanceLock>(m_settings.instanceName);
     if (!instance->Acquired()) {
-        m_bSecondInstance = true;
+        m_bSecondInstance = instance->HeldElsewhere();
+        if (!m_bSecondInstance) Notice(QString::fromStdString(instance->Failure()));
         OnOK();
         return true;
     }
