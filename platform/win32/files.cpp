@@ -131,14 +131,13 @@ bool File::Open(const std::string& path, Mode mode) {
         ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, disposition, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         FailedAt(wide);
-        return Fail(errno);
+        return errno == EISDIR ? FailNotRegular("a directory", EISDIR) : Fail(errno);
     }
     // A device or pipe reached by its name is no file of ours either.
-    if (::GetFileType(handle) != FILE_TYPE_DISK || !IsPlainFile(handle)) {
+    const bool onDisk = ::GetFileType(handle) == FILE_TYPE_DISK;
+    if (!onDisk || !IsPlainFile(handle)) {
         ::CloseHandle(handle);
-        problem_ = "not a regular file";
-        errno = EISDIR;
-        return false;
+        return FailNotRegular(onDisk ? "a directory or link" : "a device or pipe", EISDIR);
     }
     if (mode == Mode::kWriteExisting) {
         LARGE_INTEGER end{};
