@@ -52,6 +52,9 @@ public:
     long long Size() const;
     // Bytes left from the read position to the end, or -1 on error.
     long long Remaining() const;
+    // The read or write position, or -1 on error; Seek moves it.
+    long long Position() const;
+    bool Seek(std::uint64_t position);
     bool Truncate(std::uint64_t size);
     // Gives the file the permission bits (0777) of `from` when `from` is a
     // regular file itself, not a link; false otherwise. Through the

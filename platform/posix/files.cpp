@@ -116,6 +116,14 @@ long long File::Remaining() const {
     return size > pos ? size - pos : 0;
 }
 
+long long File::Position() const {
+    return fd_ < 0 ? -1 : static_cast<long long>(::lseek(fd_, 0, SEEK_CUR));
+}
+
+bool File::Seek(std::uint64_t position) {
+    return fd_ >= 0 && ::lseek(fd_, static_cast<off_t>(position), SEEK_SET) >= 0;
+}
+
 bool File::Truncate(std::uint64_t size) {
     return fd_ >= 0 && ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
 }

@@ -211,6 +211,18 @@ long long File::Remaining() const {
     return size > position.QuadPart ? size - position.QuadPart : 0;
 }
 
+long long File::Position() const {
+    LARGE_INTEGER zero{}, position{};
+    if (fd_ < 0 || !::SetFilePointerEx(HandleOf(fd_), zero, &position, FILE_CURRENT)) return -1;
+    return position.QuadPart;
+}
+
+bool File::Seek(std::uint64_t position) {
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(position);
+    return fd_ >= 0 && ::SetFilePointerEx(HandleOf(fd_), at, nullptr, FILE_BEGIN);
+}
+
 bool File::Truncate(std::uint64_t size) {
     // Leaves the position at the new end, where the next write appends.
     LARGE_INTEGER at{};

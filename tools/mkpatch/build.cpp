@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "platform/code_page.h"
-#include "platform/files.h"
+#include "tools/mkpatch/file_ostream.h"
 #include "tools/mkpatch/mkpatch.h"
 #include "transfer/package_format.h"
 
@@ -171,24 +171,17 @@ int WritePackage(const std::string& output, const std::vector<const SourceFile*>
     // Written beside the target and renamed, so a failed run leaves no
     // half-made package that could be uploaded by mistake.
     const std::string temporary = output + ".part";
-    // Made exclusively (a leftover is removed first), never through a link,
-    // and written through the descriptor that made it.
-    File stream;
     auto fail = [&](const std::string& message) {
         err << "mkpatch: " << message << "\n";
-        stream.Close();
         std::error_code ec;
         fs::remove(temporary, ec);
         return kFailed;
     };
-    if (!stream.Open(temporary, File::Mode::kCreateFresh))
-        return fail(temporary + ": cannot create: " + stream.Problem());
-    bool written = true;
-    const auto put = [&](const void* bytes, std::size_t size) {
-        written = written && stream.WriteAll(bytes, size);
-    };
-    const std::string header = EncodePackageHeader(static_cast<std::int32_t>(files.size()));
-    put(header.data(), header.size());
+    // Made exclusively (a leftover is removed first), never through a link,
+    // and written through the descriptor that made it.
+    FileOstream stream;
+    if (!stream.Create(temporary)) return fail(temporary + ": cannot create: " + stream.Problem());
+    stream << EncodePackageHeader(static_cast<std::int32_t>(files.size()));
 
     std::uint64_t unpacked = 0;
     std::string data;
@@ -208,13 +201,12 @@ int WritePackage(const std::string& output, const std::vector<const SourceFile*>
         if (size >= kEntrySizeLimit) {
             return fail(file->path.string() + ": compressed to 4 GiB or more");
         }
-        const std::string entry = EncodeEntryHeader(
-            file->stored, static_cast<std::uint32_t>(data.size()), static_cast<std::uint32_t>(size));
-        put(entry.data(), entry.size());
-        put(payload.data(), size);
+        stream << EncodeEntryHeader(file->stored, static_cast<std::uint32_t>(data.size()),
+                                    static_cast<std::uint32_t>(size));
+        stream.write(payload.data(), static_cast<std::streamsize>(size));
         unpacked += data.size();
     }
-    if (!stream.Close() || !written) return fail(temporary + ": cannot write");
+    if (!stream.Finish()) return fail(temporary + ": cannot write");
     std::error_code ec;
     fs::rename(temporary, output, ec);
     if (ec) return fail(output + ": " + ec.message());
