@@ -48,8 +48,14 @@ int RunCli(int argc, char** argv) {
     }
 
     // One launcher per installation: two would share the temporary names.
+    // Without the lock nothing is run: only a lock held elsewhere means another
+    // launcher, any other failure is told as it is.
     if (!run.LockInstance(kLauncherLockName)) {
-        std::fprintf(stderr, "LauncherCli: another launcher is running in this directory\n");
+        const std::string failure = run.LockFailure();
+        std::fprintf(stderr, "LauncherCli: %s
+",
+                     failure.empty() ? "another launcher is running in this directory"
+                                     : failure.c_str());
         return kExitFailed;
     }
 

@@ -32,14 +32,17 @@ int VersionCheckStep() {
         case 0:
             CMyFun::m_nStep = 1;
             return 1;
-        case 1:
-            if (GetClientVersion()) {
+        case 1: {
+            std::string why;
+            if (GetClientVersion(&why)) {
                 CMyFun::m_nStep = 2;
                 return 1;
             }
-            FailRun("the client version file PRESENTVERSION.DAT can neither be read nor created");
+            FailRun("the client version file PRESENTVERSION.DAT can neither be read nor "
+                    "created: " + why);
             EngineMessageBox("[Error::GetClientVersion()]");
             return 0;
+        }
         case 2:
             // GetServerVersion reports its own failures.
             if (!GetServerVersion()) return 0;

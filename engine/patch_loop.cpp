@@ -99,7 +99,7 @@ int ApplyPatch() {
     const std::string name = PackageName(CMyFun::m_nClientVersion);
     File package;
     if (!package.Open(name, File::Mode::kRead)) {
-        FailRun("patch package " + name + " could not be opened");
+        FailRun("patch package " + name + " could not be opened: " + package.Problem());
         return 0;
     }
     std::string problem;

@@ -21,10 +21,13 @@ namespace {
 constexpr std::uint64_t kMaxVersionListBytes = 1024 * 1024;
 
 // Reads the first five bytes of the client version file into the engine.
-// Returns false when the file does not open.
-bool ReadClientVersionFile() {
+// Returns false, with the reason, when the file does not open.
+bool ReadClientVersionFile(std::string& why) {
     File file;
-    if (!file.Open(kClientVersionFile, File::Mode::kRead)) return false;
+    if (!file.Open(kClientVersionFile, File::Mode::kRead)) {
+        why = file.Problem();
+        return false;
+    }
     char digits[6] = {};
     if (!file.ReadExact(digits, 5)) {
         // Too short to hold a number: count as patch 1, start number unchanged.
@@ -72,14 +75,18 @@ bool WriteClientVersionFile(int number) {
     return ReplaceFileAtomically(kClientVersionFile, digits.data(), digits.size());
 }
 
-int GetClientVersion() {
-    if (ReadClientVersionFile()) return 1;
+int GetClientVersion(std::string* why) {
+    std::string problem;
+    if (ReadClientVersionFile(problem)) return 1;
     // Only a missing file is created; one that exists but cannot be opened is
     // left alone rather than overwritten.
-    if (PathExists(kClientVersionFile)) return 0;
-    CMyFun::m_nClientVersion = 1;
-    if (!WriteClientVersionFile(1)) return 0;
-    return ReadClientVersionFile() ? 1 : 0;
+    if (!PathExists(kClientVersionFile)) {
+        CMyFun::m_nClientVersion = 1;
+        if (!WriteClientVersionFile(1)) problem = "it cannot be created";
+        else if (ReadClientVersionFile(problem)) return 1;
+    }
+    if (why) *why = problem;
+    return 0;
 }
 
 ServerListEntries ParseServerVersionList(const std::string& contents) {

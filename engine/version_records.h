@@ -10,7 +10,9 @@ inline constexpr const char* kClientVersionFile = "PRESENTVERSION.DAT";
 inline constexpr const char* kServerVersionList = "SERVERVER.INI";
 inline constexpr const char* kReplacementLauncher = "Launcher.exe_";
 
-int GetClientVersion();
+// 1 when the client version file was read (or created at patch 1); 0 with
+// the reason in `why` when it can be neither.
+int GetClientVersion(std::string* why = nullptr);
 int GetServerVersion();
 int ReadServerVersionList(std::string& first, std::string& second, const std::string& fileName);
 

@@ -30,7 +30,9 @@ private:
 };
 
 std::string Sha256Hex(const std::string& bytes);
-// Hashes a whole file; false when it cannot be read.
-bool Sha256OfFile(const std::string& path, std::string& hex, std::uint64_t& size);
+// Hashes a whole file; false when it cannot be read. A link at `path` is
+// followed only `throughLinks` (a file the operator names).
+bool Sha256OfFile(const std::string& path, std::string& hex, std::uint64_t& size,
+                  bool throughLinks = false);
 
 }  // namespace launcher::integrity

@@ -23,9 +23,11 @@ std::string Sha256Hex(const std::string& bytes) {
     return hash.FinishHex();
 }
 
-bool Sha256OfFile(const std::string& path, std::string& hex, std::uint64_t& size) {
+bool Sha256OfFile(const std::string& path, std::string& hex, std::uint64_t& size,
+                  bool throughLinks) {
     File file;
-    if (!file.Open(path, File::Mode::kRead)) return false;
+    if (!file.Open(path, throughLinks ? File::Mode::kReadThroughLinks : File::Mode::kRead))
+        return false;
     Sha256 hash;
     std::vector<char> block(1 << 20);
     size = 0;

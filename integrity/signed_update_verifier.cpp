@@ -128,15 +128,23 @@ private:
     std::thread worker_;
 };
 
-std::uint64_t StoredSerial() {
+// The serial accepted last, 0 before the first release. False, with `why`,
+// when something stands at the name that cannot be read: taking that for 0
+// would let an old release back in.
+bool StoredSerial(std::uint64_t& serial, std::string& why) {
+    serial = 0;
     std::string text;
-    if (!ReadWholeFile(kSerialFile, text)) return 0;
-    std::uint64_t serial = 0;
+    if (!ReadWholeFile(kSerialFile, text, &why)) {
+        if (!PathExists(kSerialFile)) return true;
+        why = std::string("the serial accepted before cannot be read from ") + kSerialFile +
+              ": " + why;
+        return false;
+    }
     for (char c : text) {
         if (c < '0' || c > '9') break;
         serial = serial * 10 + static_cast<std::uint64_t>(c - '0');
     }
-    return serial;
+    return true;
 }
 
 std::int64_t SystemNow() {
@@ -183,7 +191,8 @@ bool SignedUpdateVerifier::Accept(const std::string& manifestText,
               " seconds since 1970); stored, it would refuse every later release as a replay";
         return false;
     }
-    const std::uint64_t stored = StoredSerial();
+    std::uint64_t stored = 0;
+    if (!StoredSerial(stored, why)) return false;
     if (manifest.serial < stored) {
         why = "the signed manifest has serial " + std::to_string(manifest.serial) +
               ", older than serial " + std::to_string(stored) +
@@ -220,11 +229,11 @@ std::unique_ptr<IFileCheck> MakeFileCheck(const ManifestFile& entry) {
 bool CheckReplacement(const std::string& replacement, const std::string& manifestPath,
                       const std::vector<std::string>& publicKeys, std::string& why) {
     std::string text;
-    const bool readable = ReadWholeFile(manifestPath, text);
+    const bool readable = ReadWholeFile(manifestPath, text, &why);
     // It serves this one hand-over.
     RemoveFile(manifestPath);
     if (!readable) {
-        why = "no verified manifest (" + manifestPath + ") beside the replacement";
+        why = "no verified manifest (" + manifestPath + ") beside the replacement: " + why;
         return false;
     }
     std::string body;

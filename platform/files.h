@@ -12,6 +12,9 @@ class File {
 public:
     enum class Mode {
         kRead,              // must exist
+        // kRead for a file an operator names, never one of the installation's:
+        // a symbolic link at the name is followed.
+        kReadThroughLinks,
         kWriteExisting,     // must exist, positioned at its end
         kCreateAlways,      // created or truncated
         // A private temporary: whatever stands at the name (a leftover file or
@@ -19,8 +22,13 @@ public:
         kCreateFresh,
         // kCreateFresh with the execute bits: 0755 less the umask.
         kCreateFreshExecutable,
+        // Created only where nothing stands at the name, readable by its owner
+        // alone from the first byte on (0600; on Windows the folder's rights).
+        kCreateNewPrivate,
     };
-    // No mode writes through a symbolic link: opening a link to write fails.
+    // Only regular files open: a directory, FIFO or device at the name fails
+    // at once, without blocking. No mode but kReadThroughLinks follows a
+    // symbolic link at the name.
 
     File() = default;
     ~File();
@@ -31,6 +39,9 @@ public:
 
     bool Open(const std::string& path, Mode mode);
     bool IsOpen() const { return fd_ >= 0; }
+    // Why the last Open failed, in words ("not a regular file (a FIFO)", "a
+    // symbolic link, not followed", or the system's text); empty after success.
+    const std::string& Problem() const { return problem_; }
     // Reads exactly `size` bytes; false on error or a short read.
     bool ReadExact(void* buffer, std::size_t size);
     // Reads up to `size` bytes; returns the count, or -1 on error.
@@ -41,13 +52,26 @@ public:
     long long Size() const;
     // Bytes left from the read position to the end, or -1 on error.
     long long Remaining() const;
+    // The read or write position, or -1 on error; Seek moves it.
+    long long Position() const;
+    bool Seek(std::uint64_t position);
     bool Truncate(std::uint64_t size);
+    // Gives the file the permission bits (0777) of `from` when `from` is a
+    // regular file itself, not a link; false otherwise. Through the
+    // descriptor: nothing else that comes to stand at our name is changed.
+    bool TakeModeOf(const std::string& from);
     bool Sync();
     // Closes the file and reports whether the close succeeded.
     bool Close();
 
 private:
+    // Records why Open failed (errno set to `error`); returns false.
+    bool Fail(int error);
+    // Closes the file opened at a name that holds no regular file.
+    bool FailNotRegular(const char* what, int error);
+
     int fd_ = -1;
+    std::string problem_;
 };
 
 bool PathExists(const std::string& path);
@@ -73,22 +97,18 @@ PathProblem RenameFileOver(const std::string& from, const std::string& to);
 // without ever following a symbolic link. On failure `blocker` is the leading
 // part of `directory` at fault.
 PathProblem CreateDirectoriesBelowHere(const std::string& directory, std::string& blocker);
-// Creates one directory; an existing one is not an error.
-bool CreateDirectoryOnce(const std::string& path);
 // Makes a directory's entries (renames, creations) durable.
 bool SyncDirectory(const std::string& path);
-// Gives `to` the permission bits (0777) of `from` when `from` is a regular
-// file itself, not a link; false otherwise.
-bool CopyFileMode(const std::string& from, const std::string& to);
 // Makes everything written below the current directory durable, at once: one
 // call after a whole patch package instead of a sync per file.
 bool SyncInstallation();
-// Reads a whole small file; false when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::string& contents);
+// Reads a whole small file; false when it cannot be read, with the reason in
+// `why` when given.
+bool ReadWholeFile(const std::string& path, std::string& contents, std::string* why = nullptr);
 
 // Writes `contents` to `path` by way of a temporary file in the same directory
 // that is synced and renamed into place: readers see the old file or the new
-// one, never a part. Returns false (old file intact) on any failure.
+// one, never a part. Returns false (old file intact, errno set) on any failure.
 bool ReplaceFileAtomically(const std::string& path, const void* data, std::size_t size);
 
 // The platform's directory separator.

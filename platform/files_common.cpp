@@ -1,29 +1,56 @@
 // The parts of the file service that every platform builds from File alone.
 #include "platform/files.h"
 
+#include <cerrno>
+#include <system_error>
+
 namespace launcher {
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+File::File(File&& other) noexcept : fd_(other.fd_), problem_(std::move(other.problem_)) {
+    other.fd_ = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         Close();
         fd_ = other.fd_;
+        problem_ = std::move(other.problem_);
         other.fd_ = -1;
     }
     return *this;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& contents) {
+bool File::Fail(int error) {
+    // A link is refused by the name's last part; the system calls that a loop.
+    problem_ = error == ELOOP ? "a symbolic link, not followed"
+                              : std::generic_category().message(error);
+    errno = error;
+    return false;
+}
+
+bool File::FailNotRegular(const char* what, int error) {
+    Close();
+    problem_ = std::string("not a regular file (") + what + ")";
+    errno = error;
+    return false;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& contents, std::string* why) {
     File file;
-    if (!file.Open(path, File::Mode::kRead)) return false;
+    if (!file.Open(path, File::Mode::kRead)) {
+        if (why) *why = file.Problem();
+        return false;
+    }
     contents.clear();
     char buffer[65536];
     for (;;) {
         long long got = file.ReadSome(buffer, sizeof buffer);
-        if (got < 0) return false;
+        if (got < 0) {
+            if (why) *why = std::generic_category().message(errno);
+            return false;
+        }
         if (got == 0) return true;
         contents.append(buffer, static_cast<std::size_t>(got));
     }
@@ -48,7 +75,10 @@ bool ReplaceFileAtomically(const std::string& path, const void* data, std::size_
     ok = file.Close() && ok;
     if (ok) ok = RenameFile(temporary, path);
     if (!ok) {
+        // errno stays the failure's, for the caller to name.
+        const int error = errno;
         RemoveFile(temporary);
+        errno = error;
         return false;
     }
     SyncDirectory(DirectoryOf(path));

@@ -69,8 +69,9 @@ ApplyResult Decompress(UncompressFunction uncompress, const unsigned char* paylo
     return ApplyResult::kApplied;
 }
 
-// A program delivered as a new file must be able to start.
-bool LooksLikeProgram(const unsigned char* data, std::size_t size) {
+// A new file that starts like a POSIX program or script gets the execute
+// bits, so that a program delivered as a new file can start.
+bool NeedsExecuteBits(const unsigned char* data, std::size_t size) {
     return (size >= 4 && data[0] == 0x7F && data[1] == 'E' && data[2] == 'L' && data[3] == 'F') ||
            (size >= 2 && data[0] == '#' && data[1] == '!');
 }
@@ -105,19 +106,19 @@ ApplyResult WriteInPlace(const std::string& path, const unsigned char* data, std
                          std::string& problem) {
     const std::string temporary = TemporaryPathFor(path);
     File file;
-    if (!file.Open(temporary, LooksLikeProgram(data, size) ? File::Mode::kCreateFreshExecutable
+    if (!file.Open(temporary, NeedsExecuteBits(data, size) ? File::Mode::kCreateFreshExecutable
                                                            : File::Mode::kCreateFresh)) {
-        problem = "cannot create " + temporary;
+        problem = "cannot create " + temporary + ": " + file.Problem();
         return ApplyResult::kLocalFailure;
     }
     bool written = file.WriteAll(data, size);
+    // A replaced file keeps its permissions.
+    file.TakeModeOf(path);
     if (!file.Close() || !written) {
         RemoveFile(temporary);
         problem = "cannot write " + temporary;
         return ApplyResult::kLocalFailure;
     }
-    // A replaced file keeps its permissions.
-    CopyFileMode(path, temporary);
     const PathProblem why = RenameFileOver(temporary, path);
     if (why != PathProblem::kNone) RemoveFile(temporary);
     return Judge(why, path, "cannot rename " + temporary + " to " + path, problem);

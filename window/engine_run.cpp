@@ -29,6 +29,12 @@ bool EngineRun::LockInstance(const std::string& name) {
     return m_shared->instance->Acquired();
 }
 
+std::string EngineRun::LockFailure() const {
+    const auto& instance = m_shared->instance;
+    if (!instance || instance->Acquired() || instance->HeldElsewhere()) return {};
+    return instance->Failure();
+}
+
 void EngineRun::Prepare(EngineRunSettings settings) {
     m_shared->messageBoxes = std::move(settings.messageBoxes);
     EngineEnvironment& environment = m_shared->environment;

@@ -39,6 +39,9 @@ public:
     // lock is held until this run and its worker have both ended. False when
     // another holder has it.
     bool LockInstance(const std::string& name);
+    // After a refused LockInstance: empty when another launcher holds the lock,
+    // otherwise why the lock could not be taken at all.
+    std::string LockFailure() const;
 
     // The engine's surroundings, in place before anything may want to report;
     // then the decompressor and the launcher's own version.

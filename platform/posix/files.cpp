@@ -10,32 +10,63 @@
 
 namespace launcher {
 
+namespace {
+
+const char* KindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    return "not a file";
+}
+
+}  // namespace
+
 bool File::Open(const std::string& path, Mode mode) {
     Close();
-    int flags = O_CLOEXEC;
+    problem_.clear();
+    // Non-blocking for the open alone: a FIFO or device at the name must not
+    // hang us; it is refused below.
+    int flags = O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
     mode_t permissions = 0644;
     switch (mode) {
         case Mode::kRead: flags |= O_RDONLY; break;
-        case Mode::kWriteExisting: flags |= O_WRONLY | O_APPEND | O_NOFOLLOW; break;
-        case Mode::kCreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW; break;
+        case Mode::kReadThroughLinks: flags = (flags & ~O_NOFOLLOW) | O_RDONLY; break;
+        case Mode::kWriteExisting: flags |= O_WRONLY | O_APPEND; break;
+        case Mode::kCreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+        case Mode::kCreateNewPrivate:
+            flags |= O_WRONLY | O_CREAT | O_EXCL;
+            permissions = 0600;
+            break;
         case Mode::kCreateFreshExecutable:
             // The kernel takes the umask off, as for any program the user makes.
             permissions = 0755;
             [[fallthrough]];
         case Mode::kCreateFresh:
-            flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
-            if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+            flags |= O_WRONLY | O_CREAT | O_EXCL;
+            if (::unlink(path.c_str()) != 0 && errno != ENOENT) return Fail(errno);
             break;
     }
     do {
         fd_ = ::open(path.c_str(), flags, permissions);
     } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) return false;
-    // Only regular files count: a directory of that name is not a file we can use.
+    // Opening a FIFO without a reader, or a missing device, to write.
+    if (fd_ < 0 && errno == ENXIO) return FailNotRegular("a FIFO or device", ENXIO);
+    if (fd_ < 0) return Fail(errno);
     struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd_, &st) != 0) {
+        const int error = errno;
         Close();
-        return false;
+        return Fail(error);
+    }
+    if (!S_ISREG(st.st_mode))
+        return FailNotRegular(KindOf(st.st_mode), S_ISDIR(st.st_mode) ? EISDIR : ENXIO);
+    // A regular file never blocks; reads and writes go on as usual.
+    const int status = ::fcntl(fd_, F_GETFL);
+    if (status == -1 || ::fcntl(fd_, F_SETFL, status & ~O_NONBLOCK) == -1) {
+        const int error = errno;
+        Close();
+        return Fail(error);
     }
     return true;
 }
@@ -85,11 +116,27 @@ long long File::Remaining() const {
     return size > pos ? size - pos : 0;
 }
 
+long long File::Position() const {
+    return fd_ < 0 ? -1 : static_cast<long long>(::lseek(fd_, 0, SEEK_CUR));
+}
+
+bool File::Seek(std::uint64_t position) {
+    return fd_ >= 0 && ::lseek(fd_, static_cast<off_t>(position), SEEK_SET) >= 0;
+}
+
 bool File::Truncate(std::uint64_t size) {
     return fd_ >= 0 && ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
 }
 
 bool File::Sync() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+
+bool File::TakeModeOf(const std::string& from) {
+    // Never through a link, and never the set-id or sticky bits: a planted link
+    // to a set-uid program must not make package bytes set-uid.
+    struct stat st {};
+    return fd_ >= 0 && ::lstat(from.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::fchmod(fd_, st.st_mode & 0777) == 0;
+}
 
 bool File::Close() {
     if (fd_ < 0) return true;
@@ -173,26 +220,12 @@ PathProblem CreateDirectoriesBelowHere(const std::string& directory, std::string
     return problem;
 }
 
-bool CreateDirectoryOnce(const std::string& path) {
-    if (::mkdir(path.c_str(), 0755) == 0) return true;
-    struct stat st {};
-    return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 bool SyncDirectory(const std::string& path) {
     int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;
     bool ok = ::fsync(fd) == 0;
     ::close(fd);
     return ok;
-}
-
-bool CopyFileMode(const std::string& from, const std::string& to) {
-    // Never through a link, and never the set-id or sticky bits: a planted link
-    // to a set-uid program must not make package bytes set-uid.
-    struct stat st {};
-    return ::lstat(from.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-           ::chmod(to.c_str(), st.st_mode & 0777) == 0;
 }
 
 bool SyncInstallation() {

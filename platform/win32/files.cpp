@@ -93,11 +93,14 @@ DWORD ChunkOf(std::size_t size) {
 
 bool File::Open(const std::string& path, Mode mode) {
     Close();
+    problem_.clear();
     const std::wstring wide = WidePath(path);
     DWORD access = GENERIC_WRITE;
     DWORD disposition = OPEN_EXISTING;
+    const bool reading = mode == Mode::kRead || mode == Mode::kReadThroughLinks;
     switch (mode) {
         case Mode::kRead:
+        case Mode::kReadThroughLinks:
             access = GENERIC_READ;
             break;
         case Mode::kWriteExisting:
@@ -105,44 +108,50 @@ bool File::Open(const std::string& path, Mode mode) {
         case Mode::kCreateAlways:
             disposition = CREATE_ALWAYS;
             break;
+        case Mode::kCreateNewPrivate:
+            // No mode bits on Windows: the file takes the folder's rights.
+            disposition = CREATE_NEW;
+            break;
         case Mode::kCreateFresh:
         // Programs are known by their name on Windows: nothing to mark.
         case Mode::kCreateFreshExecutable:
             // DeleteFileW removes a link itself, never what it points at.
             if (!::DeleteFileW(wide.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
-                return FailedAt(wide);
+                FailedAt(wide);
+                return Fail(errno);
             }
             disposition = CREATE_NEW;
             break;
     }
-    // Never write through a link or junction that stands at the name.
-    if (mode != Mode::kRead && IsReparsePoint(wide)) {
-        errno = ELOOP;
-        return false;
-    }
-    const DWORD flags =
-        FILE_ATTRIBUTE_NORMAL | (mode == Mode::kRead ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    // Never through a link or junction that stands at the name.
+    const bool followLinks = mode == Mode::kReadThroughLinks;
+    if (!followLinks && IsReparsePoint(wide)) return Fail(ELOOP);
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     HANDLE handle =
         ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, disposition, flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return FailedAt(wide);
-    if (!IsPlainFile(handle)) {
+    if (handle == INVALID_HANDLE_VALUE) {
+        FailedAt(wide);
+        return errno == EISDIR ? FailNotRegular("a directory", EISDIR) : Fail(errno);
+    }
+    // A device or pipe reached by its name is no file of ours either.
+    const bool onDisk = ::GetFileType(handle) == FILE_TYPE_DISK;
+    if (!onDisk || !IsPlainFile(handle)) {
         ::CloseHandle(handle);
-        errno = EISDIR;
-        return false;
+        return FailNotRegular(onDisk ? "a directory or link" : "a device or pipe", EISDIR);
     }
     if (mode == Mode::kWriteExisting) {
         LARGE_INTEGER end{};
         if (!::SetFilePointerEx(handle, end, nullptr, FILE_END)) {
             Failed();
             ::CloseHandle(handle);
-            return false;
+            return Fail(errno);
         }
     }
     fd_ = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle),
-                            mode == Mode::kRead ? _O_RDONLY | _O_BINARY : _O_BINARY);
+                            reading ? _O_RDONLY | _O_BINARY : _O_BINARY);
     if (fd_ < 0) {
         ::CloseHandle(handle);
-        return false;
+        return Fail(EMFILE);
     }
     return true;
 }
@@ -202,6 +211,18 @@ long long File::Remaining() const {
     return size > position.QuadPart ? size - position.QuadPart : 0;
 }
 
+long long File::Position() const {
+    LARGE_INTEGER zero{}, position{};
+    if (fd_ < 0 || !::SetFilePointerEx(HandleOf(fd_), zero, &position, FILE_CURRENT)) return -1;
+    return position.QuadPart;
+}
+
+bool File::Seek(std::uint64_t position) {
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(position);
+    return fd_ >= 0 && ::SetFilePointerEx(HandleOf(fd_), at, nullptr, FILE_BEGIN);
+}
+
 bool File::Truncate(std::uint64_t size) {
     // Leaves the position at the new end, where the next write appends.
     LARGE_INTEGER at{};
@@ -212,6 +233,14 @@ bool File::Truncate(std::uint64_t size) {
 
 bool File::Sync() {
     return fd_ >= 0 && (::FlushFileBuffers(HandleOf(fd_)) || Failed());
+}
+
+// Windows has no permission bits to carry over (programs are known by their
+// extension); what is left is the rule that `from` is a plain file.
+bool File::TakeModeOf(const std::string& from) {
+    const DWORD attributes = ::GetFileAttributesW(WidePath(from).c_str());
+    return fd_ >= 0 && attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
 }
 
 bool File::Close() {
@@ -310,28 +339,10 @@ PathProblem CreateDirectoriesBelowHere(const std::string& directory, std::string
     return PathProblem::kNone;
 }
 
-bool CreateDirectoryOnce(const std::string& path) {
-    const std::wstring wide = WidePath(path);
-    if (::CreateDirectoryW(wide.c_str(), nullptr)) return true;
-    if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
-    // An existing directory will do, but not a link or junction to one.
-    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 // MOVEFILE_WRITE_THROUGH already made the rename durable: NTFS journals the
 // directory itself.
 bool SyncDirectory(const std::string&) {
     return true;
-}
-
-// Windows has no permission bits to carry over (programs are known by their
-// extension); what is left is the rule that `from` is a plain file.
-bool CopyFileMode(const std::string& from, const std::string&) {
-    const DWORD attributes = ::GetFileAttributesW(WidePath(from).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
 }
 
 // Every rename flushed its file first (RenameFile), so nothing is left to do:

@@ -12,12 +12,17 @@ namespace launcher {
 SingleInstanceLock::SingleInstanceLock(const std::string& name) {
     // Not inheritable: the game we start must not keep the launcher's lock.
     HANDLE mutex = ::CreateMutexW(nullptr, FALSE, win32::Wide(name).c_str());
-    if (!mutex) return;
-    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
-        ::CloseHandle(mutex);
+    const DWORD error = ::GetLastError();
+    if (mutex && error != ERROR_ALREADY_EXISTS) {
+        handle_ = reinterpret_cast<std::intptr_t>(mutex);
         return;
     }
-    handle_ = reinterpret_cast<std::intptr_t>(mutex);
+    if (mutex) ::CloseHandle(mutex);
+    // A mutex of that name made by a launcher running with other rights is
+    // refused to us, but held all the same.
+    heldElsewhere_ = error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED;
+    if (!heldElsewhere_)
+        failure_ = "cannot create the mutex " + name + " (error " + std::to_string(error) + ")";
 }
 
 SingleInstanceLock::~SingleInstanceLock() {

@@ -186,9 +186,12 @@ QWidget* CForeDialog::GetDlgItem(int controlId) const {
 bool CForeDialog::OnInitDialog() {
     MakeKeyedLayer();
 
-    // One launcher at a time. A second one closes at once and starts nothing.
+    // One launcher at a time. A second one closes at once and starts nothing;
+    // a lock that cannot be taken at all is told before the window closes.
     if (!m_run.LockInstance(m_settings.instanceName)) {
-        m_bSecondInstance = true;
+        const std::string failure = m_run.LockFailure();
+        m_bSecondInstance = failure.empty();
+        if (!m_bSecondInstance) Notice(QString::fromStdString(failure));
         OnOK();
         return true;
     }

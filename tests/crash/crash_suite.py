@@ -61,6 +61,8 @@ import time
 VERSION_FILE = "PRESENTVERSION.DAT"
 VERSION_TEMP = VERSION_FILE + ".part"
 APPLIER_TEMP = ".launcher-part"
+# The single-instance lock: an empty file that stays by design.
+LOCK_FILE = ".Brevane.lock"
 SERVER_LIST = "SERVERVER.INI"
 LATEST = 5
 LAUNCHER_VERSION = "1.1.6.0"
@@ -549,6 +551,8 @@ def walk(client):
         for name in names:
             full = os.path.join(dirpath, name)
             rel = os.path.relpath(full, client).replace(os.sep, "/")
+            if rel == LOCK_FILE:
+                continue
             with open(full, "rb") as f:
                 files[rel] = f.read()
     return files

@@ -148,7 +148,10 @@ TEST_F(UpdaterTest, EveryFailureLeavesTheOldLauncherWorking) {
         {"launcher never exits",
          [&] { running = std::make_unique<SingleInstanceLock>(Options().lockName); },
          "did not exit"},
-        {"target not writable", [] { CreateDirectoryOnce("Launcher.new"); }, "cannot write"},
+        {"the lock cannot be taken",
+         [] { fs::create_symlink("nowhere", "." + Options().lockName + ".lock"); },
+         "cannot create the lock file"},
+        {"target not writable", [] { fs::create_directory("Launcher.new"); }, "cannot write"},
         {"replacement is not a program", [] { WriteFile("Launcher.exe_", "<html>oops</html>"); },
          "not a program", false},
         {"replacement cut short",
@@ -166,6 +169,7 @@ TEST_F(UpdaterTest, EveryFailureLeavesTheOldLauncherWorking) {
         c.arrange();
         UpdaterResult result = UpdateLauncher(Options(), NoSleep);
         running.reset();
+        fs::remove("." + Options().lockName + ".lock");
         fs::remove_all("Launcher.new");
         EXPECT_FALSE(result.ok);
         EXPECT_NE(result.message.find(c.messagePart), std::string::npos) << result.message;
@@ -191,15 +195,36 @@ TEST_F(UpdaterTest, RefusesAnAbsurdWait) {
 }
 
 TEST_F(UpdaterTest, OneLauncherCliPerInstallationDirectory) {
-    SingleInstanceLock running(kLauncherLockName);
-    ASSERT_TRUE(running.Acquired());
-    const std::string cli = Bin("LauncherCli") + " --version-host 127.0.0.1:1";
-    CommandResult here = RunCommand(cli);
-    EXPECT_EQ(here.status, 1);
-    EXPECT_NE(here.output.find("another launcher is running"), std::string::npos) << here.output;
-    CreateDirectoryOnce("elsewhere");
-    CommandResult elsewhere = RunCommand("cd elsewhere && " + cli);
-    EXPECT_EQ(elsewhere.output.find("another launcher"), std::string::npos) << elsewhere.output;
+    struct Row {
+        const char* name;
+        bool held;           // by this process, for the test's directory
+        const char* before;  // of the LauncherCli command: a directory change, an environment
+        const char* said;
+    };
+    const Row rows[] = {
+        {"held here", true, "", "another launcher is running"},
+        {"held, and the second launcher has another environment", true,
+         "env XDG_RUNTIME_DIR=$PWD/runtime HOME=/nonexistent ", "another launcher is running"},
+        {"held for another directory", true, "cd elsewhere && ", "update failed"},
+        {"nothing held, no private directory", false,
+         "env -u XDG_RUNTIME_DIR HOME=/nonexistent ", "update failed"},
+        {"a link at the lock file", false, "ln -s nowhere .Brevane.lock && ",
+         "cannot create the lock file .Brevane.lock: Too many levels of symbolic links"},
+    };
+    fs::create_directory("elsewhere");
+    fs::create_directory("runtime");
+    fs::permissions("runtime", fs::perms::owner_all);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove(".Brevane.lock");
+        std::unique_ptr<SingleInstanceLock> running;
+        if (row.held) running = std::make_unique<SingleInstanceLock>(kLauncherLockName);
+        ASSERT_TRUE(!running || running->Acquired());
+        CommandResult run =
+            RunCommand(row.before + Bin("LauncherCli") + " --version-host 127.0.0.1:1");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.output.find(row.said), std::string::npos) << run.output;
+    }
 }
 
 TEST(PrintableTextTest, ControlBytesNeverReachTheTerminal) {

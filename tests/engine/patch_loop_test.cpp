@@ -175,8 +175,8 @@ TEST_F(PatchLoopTest, ALocalFailureKeepsThePackage) {
     ServeVersionList(VersionList("1.1.6.0", 2));
     server_.ServeFile(PackagePath(1), BuildPackage({{"data\\locked.bin", "new"}}));
     // A directory in the way of the file: a local problem, not the package's.
-    ASSERT_TRUE(CreateDirectoryOnce("data"));
-    ASSERT_TRUE(CreateDirectoryOnce("data/locked.bin"));
+    ASSERT_TRUE(std::filesystem::create_directory("data"));
+    ASSERT_TRUE(std::filesystem::create_directory("data/locked.bin"));
 
     EXPECT_EQ(RunToEnd(), 7);
     EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"[补丁解压失败]"});

@@ -2,6 +2,8 @@
 // real version host on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "engine/version_records.h"
 #include "platform/files.h"
 #include "tests/engine/engine_fixture.h"
@@ -113,18 +115,20 @@ TEST_F(StateMachineTest, CoursesThatEndTheRun) {
 }
 
 TEST_F(StateMachineTest, UnreadableClientVersionEndsOnTheSecondCall) {
-    ASSERT_TRUE(CreateDirectoryOnce(kClientVersionFile));
+    ASSERT_TRUE(std::filesystem::create_directory(kClientVersionFile));
     EXPECT_EQ(RunToEnd(), 2);
     EXPECT_EQ(boxes_.Boxes(),
               (std::vector<RecordingMessageBoxes::Box>{{kEngineCaption, "[Error::GetClientVersion()]"}}));
     EXPECT_EQ(g_nLaunchBlock, 2);
+    EXPECT_NE(FailureReason().find("not a regular file (a directory)"), std::string::npos)
+        << FailureReason();
     EXPECT_TRUE(server_.Requests().empty());
 }
 
 TEST_F(StateMachineTest, AListThatCannotBeWrittenBlamesTheInstallationDirectory) {
     // Refused as a read-only directory refuses it, even to root.
     WriteFile(kClientVersionFile, "00001");
-    ASSERT_TRUE(CreateDirectoryOnce(kServerVersionList));
+    ASSERT_TRUE(std::filesystem::create_directory(kServerVersionList));
     EXPECT_EQ(RunToEnd(), 3);
     EXPECT_EQ(owner_.ShowsAndTexts(), ListFailedLook());
     EXPECT_EQ(FailureReason(), "the version list could not be written in the installation "

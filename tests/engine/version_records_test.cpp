@@ -54,7 +54,7 @@ TEST_F(ClientVersionTest, ReadsOrCreatesTheClientVersionFile) {
 
 TEST_F(ClientVersionTest, AnUnopenableFileIsNotReplaced) {
     // A directory of that name can be neither read nor replaced.
-    ASSERT_TRUE(CreateDirectoryOnce(kClientVersionFile));
+    ASSERT_TRUE(std::filesystem::create_directory(kClientVersionFile));
     EXPECT_EQ(GetClientVersion(), 0);
     EXPECT_TRUE(Exists(kClientVersionFile));
 }

@@ -8,6 +8,10 @@
 #include <map>
 #include <sstream>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "engine/globals.h"
 #include "engine/version_records.h"
 #include "integrity/ed25519.h"
@@ -125,6 +129,16 @@ TEST_F(SignedUpdateTest, OnlyWhatTheOperatorSignedIsInstalled) {
          [](Release& r) { r.serial = static_cast<std::uint64_t>(mkpatch::NowSeconds()) * 1000; },
          "more than a year ahead of this computer's clock", "", false},
         {"expired", [](Release& r) { r.signedDaysAgo = 31; }, "signed manifest expired", "", false},
+#ifndef _WIN32
+        {"a FIFO where the accepted serial is kept",
+         [](Release& r) {
+             r.serve = [](auto&, auto&, auto&) {
+                 fs::remove(integrity::kSerialFile);
+                 ::mkfifo(integrity::kSerialFile, 0600);
+             };
+         },
+         "UPDATESERIAL.DAT: not a regular file (a FIFO)", "", false},
+#endif
         {"latest differs from the list", [](Release& r) { r.signedLatest = 3; },
          "does not match the version list", "", false},
         {"launcher differs from the list", [](Release& r) { r.signedLauncher = "1.1.5.0"; },
@@ -191,6 +205,7 @@ TEST_F(SignedUpdateTest, OnlyWhatTheOperatorSignedIsInstalled) {
                                                    why);
             };
             outcome = "updater: " + UpdateLauncher(options, [](unsigned) {}).message;
+            fs::remove("." + options.lockName + ".lock");
         }
         EXPECT_NE(outcome.find(row.outcome), std::string::npos) << outcome;
         const std::vector<std::string> texts = boxes_.Texts();

@@ -192,6 +192,10 @@ TEST_F(MkpatchTest, BuildRefusesWhatThePackageCannotHold) {
          {"diff", "p.dat", "nothing", "in"}, "not a directory"},
         {"missing package", [] {}, {"verify", "p.dat"}, "cannot open"},
         {"missing package to list", [] {}, {"list", "p.dat"}, "cannot open"},
+#ifndef _WIN32
+        {"secret key over a planted link", [] { fs::create_symlink("elsewhere", "k.key"); },
+         {"keygen", "k"}, "k.key: cannot create"},
+#endif
     };
     for (const auto& item : cases) {
         SCOPED_TRACE(item.what);

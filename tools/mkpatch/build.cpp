@@ -12,6 +12,7 @@
 
 #include "platform/code_page.h"
 #include "tools/mkpatch/entry_limits.h"
+#include "tools/mkpatch/file_ostream.h"
 #include "tools/mkpatch/mkpatch.h"
 #include "tools/mkpatch/name_encodings.h"
 #include "transfer/package_format.h"
@@ -250,8 +251,10 @@ int WritePackage(const std::string& output, const std::vector<const SourceFile*>
         fs::remove(temporary, ec);
         return kFailed;
     };
-    std::ofstream stream(temporary, std::ios::binary | std::ios::trunc);
-    if (!stream) return fail(temporary + ": cannot create");
+    // Made exclusively (a leftover is removed first), never through a link,
+    // and written through the descriptor that made it.
+    FileOstream stream;
+    if (!stream.Create(temporary)) return fail(temporary + ": cannot create: " + stream.Problem());
     stream << EncodePackageHeader(static_cast<std::int32_t>(files.size()));
 
     std::uint64_t unpacked = 0;
@@ -268,8 +271,7 @@ int WritePackage(const std::string& output, const std::vector<const SourceFile*>
             largestName = file->stored;
         }
     }
-    stream.close();
-    if (!stream) return fail(temporary + ": cannot write");
+    if (!stream.Finish()) return fail(temporary + ": cannot write");
     std::error_code ec;
     fs::rename(temporary, output, ec);
     if (ec) return fail(output + ": " + ec.message());

@@ -38,7 +38,7 @@ bool ReadHeader(const std::string& path, File& file, PackageReader& reader, std:
 
 File OpenForReading(const std::string& path) {
     File file;
-    file.Open(path, File::Mode::kRead);
+    file.Open(path, File::Mode::kReadThroughLinks);
     return file;
 }
 

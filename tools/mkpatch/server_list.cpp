@@ -3,13 +3,15 @@
 // AtoiLike), so what this tool says is what the launcher does.
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
+#include <cerrno>
 #include <fstream>
 #include <ostream>
 #include <sstream>
+#include <system_error>
 
 #include "engine/version_records.h"
 #include "platform/ascii_text.h"
+#include "platform/files.h"
 #include "tools/mkpatch/mkpatch.h"
 
 namespace launcher::mkpatch {
@@ -91,23 +93,10 @@ int ServerList(const std::string& launcherVersion, const std::string& latest,
         out << text;
         return kOk;
     }
-    const std::string temporary = output + ".part";
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file << text;
-        file.close();
-        if (!file) {
-            err << "mkpatch: " << temporary << ": cannot write\n";
-            std::error_code ec;
-            std::filesystem::remove(temporary, ec);
-            return kFailed;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temporary, output, ec);
-    if (ec) {
-        err << "mkpatch: " << output << ": " << ec.message() << "\n";
-        std::filesystem::remove(temporary, ec);
+    // By way of a temporary made exclusively beside it, never through a link.
+    if (!ReplaceFileAtomically(output, text.data(), text.size())) {
+        err << "mkpatch: " << output << ": cannot write: "
+            << std::generic_category().message(errno) << "\n";
         return kFailed;
     }
     out << output << ": launcher version " << version << ", latest patch " << number << "\n";

@@ -1,15 +1,18 @@
 // mkpatch keygen and sign: the operator's side of signed updates.
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <sstream>
+#include <system_error>
 
 #include "engine/version_records.h"
 #include "integrity/ed25519.h"
 #include "integrity/sha256.h"
 #include "integrity/update_manifest.h"
+#include "platform/files.h"
 #include "tools/mkpatch/mkpatch.h"
 
 namespace launcher::mkpatch {
@@ -61,27 +64,17 @@ bool ReadText(const std::string& path, std::string& text) {
 
 // Written beside `path` and renamed over it, so a reader never sees a part.
 bool WriteAtomically(const std::string& path, const std::string& text, std::ostream& err) {
-    const std::string temporary = path + ".part";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.close();
-        if (!out) {
-            err << "mkpatch: " << temporary << ": cannot write\n";
-            return false;
-        }
-    }
-    std::error_code ec;
-    fs::rename(temporary, path, ec);
-    if (ec) err << "mkpatch: " << path << ": " << ec.message() << "\n";
-    return !ec;
+    if (ReplaceFileAtomically(path, text.data(), text.size())) return true;
+    err << "mkpatch: " << path << ": cannot write: " << std::generic_category().message(errno)
+        << "\n";
+    return false;
 }
 
 // Adds `name` from `directory` to the manifest; false when it is missing.
 bool AddFile(integrity::UpdateManifest& manifest, const fs::path& directory,
              const std::string& name, std::ostream& err) {
     integrity::ManifestFile file;
-    if (!integrity::Sha256OfFile((directory / name).string(), file.sha256, file.size)) {
+    if (!integrity::Sha256OfFile((directory / name).string(), file.sha256, file.size, true)) {
         err << "mkpatch: " << (directory / name).string() << ": cannot read\n";
         return false;
     }
@@ -163,15 +156,18 @@ int KeyGen(const std::string& name, std::ostream& out, std::ostream& err) {
         return kFailed;
     }
     {
-        // Only the owner may read the secret key, from its first byte on.
-        std::ofstream secret(secretPath, std::ios::binary);
-        fs::permissions(secretPath, fs::perms::owner_read | fs::perms::owner_write,
-                        fs::perm_options::replace, ec);
-        if (!ec) secret << secretKey << "\n";
-        secret.close();
-        if (ec || !secret) {
+        // Only the owner may read the secret key, from its first byte on: the
+        // file is made so and written through the descriptor that made it.
+        File secret;
+        if (!secret.Open(secretPath, File::Mode::kCreateNewPrivate)) {
+            err << "mkpatch: " << secretPath << ": cannot create: " << secret.Problem() << "\n";
+            return kFailed;
+        }
+        const std::string line = secretKey + "\n";
+        const bool written = secret.WriteAll(line.data(), line.size()) && secret.Sync();
+        if (!secret.Close() || !written) {
             err << "mkpatch: " << secretPath << ": cannot write\n";
-            fs::remove(secretPath, ec);
+            RemoveFile(secretPath);
             return kFailed;
         }
     }

@@ -24,7 +24,7 @@ std::string DefaultTarget() {
 bool CopyContents(const std::string& from, File& to, std::string& why) {
     File source;
     if (!source.Open(from, File::Mode::kRead)) {
-        why = "cannot read " + from;
+        why = "cannot read " + from + ": " + source.Problem();
         return false;
     }
     std::vector<char> buffer(kCopyBufferBytes);
@@ -70,9 +70,8 @@ bool ReplaceProgram(const UpdaterOptions& options, const std::string& target, st
         return false;
     }
     why.clear();
-    bool ok = CopyContents(from, file, why) && file.Sync();
+    bool ok = CopyContents(from, file, why) && file.TakeModeOf(target) && file.Sync();
     ok = file.Close() && ok;
-    ok = ok && CopyFileMode(target, temporary);
     if (!ok) {
         RemoveFile(temporary);
         if (why.empty()) why = "cannot put the new program in place of " + target;
@@ -119,6 +118,10 @@ UpdaterResult UpdateLauncher(const UpdaterOptions& options,
     for (unsigned waited = 0;; waited += kPollMs) {
         lock = std::make_unique<SingleInstanceLock>(options.lockName);
         if (lock->Acquired()) break;
+        if (!lock->HeldElsewhere()) {
+            result.message = lock->Failure() + "; nothing was replaced";
+            return result;
+        }
         lock.reset();
         if (waited >= options.waitSeconds * 1000) {
             result.message = "the launcher did not exit within " +
