@@ -1,27 +1,24 @@
 #include "window/download_progress.h"
 
-#include <cstdio>
+#include <string>
 
 #include "platform/clock.h"
 
 namespace launcher::ui {
 
+namespace {
+// Bytes below 1 KB, whole kilobytes from there on.
+std::string Amount(std::uint32_t bytes) {
+    return bytes < 1024 ? std::to_string(bytes) : std::to_string(bytes >> 10) + " kb";
+}
+}  // namespace
+
 std::string ReceivedText(std::uint32_t present) {
-    char text[128];
-    if (present < 1024)
-        std::snprintf(text, sizeof text, "%u ", present);
-    else
-        std::snprintf(text, sizeof text, "%u kb ", present >> 10);
-    return text;
+    return Amount(present) + " ";
 }
 
 std::string TotalText(std::uint32_t announced) {
-    char text[128];
-    if (announced < 1024)
-        std::snprintf(text, sizeof text, " / %u", announced);
-    else
-        std::snprintf(text, sizeof text, " / %u kb", announced >> 10);
-    return text;
+    return " / " + Amount(announced);
 }
 
 int DownloadProgress::OnDownloadProgress(std::uint32_t wParam, std::uint32_t lParam,

@@ -24,12 +24,16 @@ EngineCall Waiting(EngineCall call) {
     return call;
 }
 
+// What the worker pushed while the window was busy, and what the window then
+// carries out.
+struct Row {
+    const char* name;
+    std::vector<EngineCall> pushed;
+    std::vector<OwnerCall> delivered;
+};
+
 TEST(EngineCallQueue, NewerProgressReplacesOnlyWhatMayBeDropped) {
-    const struct {
-        const char* name;
-        std::vector<EngineCall> pushed;
-        std::vector<OwnerCall> delivered;
-    } rows[] = {
+    const Row rows[] = {
         {"newer progress of a file", {Progress(0, 3000), Progress(1024, 3000)},
          {Msg(kDialog, kWmDownloadProgress, 1024, 3000)}},
         {"a completed file stays", {Progress(3000, 3000), Progress(0, 5000)},
