@@ -52,8 +52,7 @@ int RunCli(int argc, char** argv) {
     // launcher, any other failure is told as it is.
     if (!run.LockInstance(kLauncherLockName)) {
         const std::string failure = run.LockFailure();
-        std::fprintf(stderr, "LauncherCli: %s
-",
+        std::fprintf(stderr, "LauncherCli: %s\n",
                      failure.empty() ? "another launcher is running in this directory"
                                      : failure.c_str());
         return kExitFailed;
