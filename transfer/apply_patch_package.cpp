@@ -45,23 +45,19 @@ ApplyResult Decompress(UncompressFunction uncompress, const unsigned char* paylo
         problem = "no decompressor loaded";
         return ApplyResult::kLocalFailure;
     }
-    if (!FitsCompressedSize(uncompressedSize, compressedSize)) {
-        problem = ExceedsCompressedSize(uncompressedSize, compressedSize);
-        return ApplyResult::kDamagedPackage;
-    }
-    output = TakeBlock(uncompressedSize);
+    const std::uint32_t capacity = OutputCapacity(uncompressedSize, compressedSize);
+    output = TakeBlock(capacity);
     if (!output) {
-        // The size is the package's claim: one that cannot be met here never will be.
-        problem = "no memory for " + std::to_string(uncompressedSize) + " bytes";
-        return ApplyResult::kDamagedPackage;
+        problem = "no memory for the " + std::to_string(capacity) + "-byte output block";
+        return ApplyResult::kLocalFailure;
     }
-    unsigned long count = uncompressedSize;
+    unsigned long count = capacity;
     int rc = uncompress(output.get(), &count, payload, compressedSize);
     if (rc != 0) {
         problem = "the decompressor rejects the payload (" + std::to_string(rc) + ")";
         return ApplyResult::kDamagedPackage;
     }
-    if (count > uncompressedSize) {
+    if (count > capacity) {
         problem = "the decompressor reports more bytes than it had room for";
         return ApplyResult::kLocalFailure;
     }
@@ -253,16 +249,14 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
             stop(ApplyResult::kDamagedPackage, at() + "name refused");
             break;
         }
-        if (!FitsCompressedSize(entry.uncompressedSize, entry.compressedSize)) {
-            stop(ApplyResult::kDamagedPackage,
-                 at() + ExceedsCompressedSize(entry.uncompressedSize, entry.compressedSize));
-            break;
-        }
-        // In 64 bits: a 32-bit size_t could wrap.
-        const std::uint64_t wanted = std::uint64_t{entry.compressedSize} + entry.uncompressedSize;
+        // In 64 bits: a 32-bit size_t could wrap. A size this process cannot
+        // hold is this machine's limit, not damage.
+        const std::uint64_t wanted =
+            std::uint64_t{entry.compressedSize} +
+            OutputCapacity(entry.uncompressedSize, entry.compressedSize);
         if (wanted > std::numeric_limits<std::size_t>::max()) {
-            stop(ApplyResult::kDamagedPackage,
-                 at() + std::to_string(wanted) + " bytes cannot be held in memory");
+            stop(ApplyResult::kLocalFailure,
+                 at() + std::to_string(wanted) + " bytes cannot be held in memory here");
             break;
         }
         const auto bytes = static_cast<std::size_t>(wanted);
@@ -272,7 +266,8 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
         if (!item->payload) {
             pipeline.Cancel(bytes);
             stop(ApplyResult::kLocalFailure,
-                 at() + "no memory for " + std::to_string(entry.compressedSize) + " bytes");
+                 at() + "no memory for the " + std::to_string(entry.compressedSize) +
+                     "-byte payload block");
             break;
         }
         if (ReadStatus status = reader.ReadPayload(item->payload.get(), entry.compressedSize);

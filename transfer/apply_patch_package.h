@@ -27,10 +27,9 @@ enum class ApplyResult {
     kApplied,
     // The package's bytes are at fault: cut short, a malformed field, a name the
     // launcher or the file system refuses (too long), a payload the
-    // decompressor rejects, an uncompressed size no payload of its size can
-    // reach or that cannot be allocated. Fetch it again.
+    // decompressor rejects. Fetch it again.
     kDamagedPackage,
-    // Something on this machine: no decompressor, no memory for a payload,
+    // Something on this machine: no decompressor, no memory for a block,
     // something in the way (a symbolic link or a file where a directory is
     // needed, a directory where a file goes), a file that cannot be read,
     // created, written or renamed. Keep the package.

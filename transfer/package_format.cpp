@@ -79,8 +79,17 @@ constexpr std::uint64_t kMostInflation = 1032;
 constexpr std::uint64_t kStreamOverhead = 64;
 }  // namespace
 
+std::uint64_t MostInflatedSize(std::uint32_t compressedSize) {
+    return kMostInflation * compressedSize + kStreamOverhead;
+}
+
+std::uint32_t OutputCapacity(std::uint32_t uncompressedSize, std::uint32_t compressedSize) {
+    const std::uint64_t most = MostInflatedSize(compressedSize);
+    return uncompressedSize < most ? uncompressedSize : static_cast<std::uint32_t>(most);
+}
+
 bool FitsCompressedSize(std::uint32_t uncompressedSize, std::uint32_t compressedSize) {
-    return uncompressedSize <= kMostInflation * compressedSize + kStreamOverhead;
+    return uncompressedSize <= MostInflatedSize(compressedSize);
 }
 
 std::string ExceedsCompressedSize(std::uint32_t uncompressedSize, std::uint32_t compressedSize) {
