@@ -1,0 +1,76 @@
+// POSIX realisation of a new file written through memory.
+#include "platform/file_mapping.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <limits>
+
+namespace launcher {
+
+MappedNewFile::~MappedNewFile() {
+    Unmap();
+    CloseFile();
+}
+
+void MappedNewFile::Unmap() {
+    if (data_) ::munmap(data_, size_);
+    data_ = nullptr;
+}
+
+void MappedNewFile::CloseFile() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+MappedNewFile::Created MappedNewFile::Create(const std::string& path, std::uint64_t size) {
+    Unmap();
+    CloseFile();
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return Created::kNotCreated;
+    // Created with the execute bits, which Finish takes off again unless the
+    // content is a program: the umask is known only to the kernel.
+    do {
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0755);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) return Created::kNotCreated;
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        CloseFile();
+        return Created::kNotCreated;
+    }
+    if (size == 0 || size > std::numeric_limits<std::size_t>::max() ||
+        size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+        return Created::kNotMapped;
+    }
+    // Blocks reserved now: a page filled later on a full disk would otherwise
+    // end the process (SIGBUS) instead of failing a call.
+    int reserved;
+    do {
+        reserved = ::fallocate(fd_, 0, 0, static_cast<off_t>(size));
+    } while (reserved != 0 && errno == EINTR);
+    if (reserved != 0) return Created::kNotMapped;
+    void* data = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE,
+                        MAP_SHARED, fd_, 0);
+    if (data == MAP_FAILED) return Created::kNotMapped;
+    data_ = static_cast<unsigned char*>(data);
+    size_ = static_cast<std::size_t>(size);
+    return Created::kMapped;
+}
+
+bool MappedNewFile::Finish(std::uint64_t length, bool executable) {
+    Unmap();
+    bool done = fd_ >= 0 && length <= size_ && ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
+    if (done && !executable) {
+        struct stat st {};
+        done = ::fstat(fd_, &st) == 0 && ::fchmod(fd_, st.st_mode & 0666) == 0;
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    // POSIX leaves the descriptor closed even when close reports EINTR.
+    return (fd < 0 || ::close(fd) == 0 || errno == EINTR) && done;
+}
+
+}  // namespace launcher
