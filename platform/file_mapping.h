@@ -1,15 +1,43 @@
-// A new file written through memory: the file is created at the size it will
-// have at most, its pages are mapped, whoever fills them writes the file, and
-// the file is then cut to what was filled. No second copy of the bytes exists
-// in the process's own memory, and nothing is copied by write calls.
+// Files seen through memory: no copy of their bytes in the process's own
+// memory, and none made by read or write calls.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "platform/files.h"
+
 namespace launcher {
 
+// A part of an open file, mapped for reading. The file must not shrink while
+// it is mapped (the launcher's own package, which nothing else writes).
+class MappedFileRegion {
+public:
+    MappedFileRegion() = default;
+    ~MappedFileRegion();
+    MappedFileRegion(const MappedFileRegion&) = delete;
+    MappedFileRegion& operator=(const MappedFileRegion&) = delete;
+
+    // Maps `length` bytes (more than 0) of `file` from `offset`, which the
+    // file must hold. False when they cannot be mapped, for instance for want
+    // of address space in a 32-bit process.
+    bool Map(const File& file, std::uint64_t offset, std::size_t length);
+    const unsigned char* Data() const { return data_; }
+
+    // Moves `file`'s read position `length` bytes on without reading them;
+    // `from` receives the position before. False when it cannot.
+    static bool Skip(File& file, std::uint64_t length, std::uint64_t& from);
+
+private:
+    void* view_ = nullptr;  // the whole mapping, which starts on a boundary
+    std::size_t viewSize_ = 0;
+    const unsigned char* data_ = nullptr;
+};
+
+// A new file written through memory: created at the size it will have at
+// most, its pages mapped, filled by whoever writes into them, then cut to what
+// was filled.
 class MappedNewFile {
 public:
     enum class Created {
@@ -35,10 +63,11 @@ public:
     // fail for want of room, and maps them writable.
     Created Create(const std::string& path, std::uint64_t size);
     unsigned char* Data() const { return data_; }
-    // Unmaps, cuts the file to `length`, gives it the mode File::Mode::
-    // kCreateFreshExecutable gives when `executable` (else kCreateFresh's) and
-    // closes it. False when any step fails.
-    bool Finish(std::uint64_t length, bool executable);
+    // Unmaps, cuts the file to `length` and closes it. Its permissions: those
+    // of the regular file `replaced` where one stands (never through a link,
+    // never the set-id bits), else what File::Mode::kCreateFreshExecutable
+    // gives when `executable`, else kCreateFresh's. False when a step fails.
+    bool Finish(std::uint64_t length, bool executable, const std::string& replaced);
 
 private:
     void Unmap();

@@ -23,6 +23,12 @@ constexpr std::size_t kRingBytes = std::size_t{40} << 20;
 // Outputs from this size on are decompressed straight into the file's pages
 // (on the writer, in package order) rather than into the ring and written.
 constexpr std::uint32_t kIntoFileFrom = std::uint32_t{4} << 20;
+// Their payloads from this size on are read by mapping the package where they
+// lie (by the writer, when it comes to them) instead of copying them. A 32-bit
+// process maps none larger than kMostMappedPayload, for want of address space.
+constexpr std::uint32_t kPayloadMappedFrom = std::uint32_t{1} << 20;
+constexpr std::uint32_t kMostMappedPayload =
+    sizeof(void*) < 8 ? std::uint32_t{256} << 20 : ~std::uint32_t{0};
 // Empty files take no bytes; bound them by count.
 constexpr std::size_t kHeldEntries = 4096;
 // Decompressing threads: one stream each, so a package of many entries keeps
@@ -95,19 +101,9 @@ ApplyResult Judge(PathProblem why, const std::string& path, const std::string& a
     return ApplyResult::kLocalFailure;
 }
 
-// The written temporary file takes the target's place: the old file or the
-// new one, never a part. Not synced here; see SyncInstallation. A link standing
-// at the target's name is replaced itself, never written through.
-ApplyResult PutInPlace(const std::string& temporary, const std::string& path,
-                       std::string& problem) {
-    // A replaced file keeps its permissions.
-    CopyFileMode(path, temporary);
-    const PathProblem why = RenameFileOver(temporary, path);
-    if (why != PathProblem::kNone) RemoveFile(temporary);
-    return Judge(why, path, "cannot rename " + temporary + " to " + path, problem);
-}
-
-// Temporary file beside the target, one write, then a rename.
+// Temporary file beside the target, then a rename: the old file or the new
+// one, never a part. Not synced here; see SyncInstallation. A link standing at
+// the target's name is replaced itself, never written through.
 ApplyResult WriteInPlace(const std::string& path, const unsigned char* data, std::size_t size,
                          std::string& problem) {
     const std::string temporary = TemporaryPathFor(path);
@@ -123,7 +119,11 @@ ApplyResult WriteInPlace(const std::string& path, const unsigned char* data, std
         problem = "cannot write " + temporary;
         return ApplyResult::kLocalFailure;
     }
-    return PutInPlace(temporary, path, problem);
+    // A replaced file keeps its permissions.
+    CopyFileMode(path, temporary);
+    const PathProblem why = RenameFileOver(temporary, path);
+    if (why != PathProblem::kNone) RemoveFile(temporary);
+    return Judge(why, path, "cannot rename " + temporary + " to " + path, problem);
 }
 
 // Decompresses into a block of its own and writes it.
@@ -169,8 +169,9 @@ ApplyResult ExtractIntoFile(UncompressFunction uncompress, const std::string& pa
             result = DecompressInto(uncompress, payload, compressedSize, file.Data(), capacity,
                                     produced, problem);
         }
+        // A replaced file keeps its permissions.
         if (result == ApplyResult::kApplied && created == MappedNewFile::Created::kMapped &&
-            !file.Finish(produced, LooksLikeProgram(file.Data(), produced))) {
+            !file.Finish(produced, LooksLikeProgram(file.Data(), produced), path)) {
             problem = "cannot write " + temporary;
             result = ApplyResult::kLocalFailure;
         }
@@ -183,7 +184,9 @@ ApplyResult ExtractIntoFile(UncompressFunction uncompress, const std::string& pa
         RemoveFile(temporary);
         return result;
     }
-    return PutInPlace(temporary, path, problem);
+    const PathProblem why = RenameFileOver(temporary, path);
+    if (why != PathProblem::kNone) RemoveFile(temporary);
+    return Judge(why, path, "cannot rename " + temporary + " to " + path, problem);
 }
 
 ApplyResult Extract(UncompressFunction uncompress, const std::string& path,
@@ -279,15 +282,23 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
                 e.problem = "out of memory";
             }
         },
-        [&walk, uncompress](PipelineEntry& e, std::string& failure) {
+        [&walk, &package, uncompress](PipelineEntry& e, std::string& failure) {
             try {
                 ApplyResult made = walk.MakeParents(e.path, failure);
                 if (made != ApplyResult::kApplied) return made;
-                if (!e.output) {
-                    return ExtractIntoFile(uncompress, e.path, e.payload, e.compressedSize,
-                                           e.capacity, failure);
+                if (e.output) return WriteInPlace(e.path, e.output, e.size, failure);
+                MappedFileRegion view;
+                const unsigned char* payload = e.payload;
+                if (!payload) {
+                    if (!view.Map(package, e.payloadAt, e.compressedSize)) {
+                        failure = "cannot map its " + std::to_string(e.compressedSize) +
+                                  "-byte payload";
+                        return ApplyResult::kLocalFailure;
+                    }
+                    payload = view.Data();
                 }
-                return WriteInPlace(e.path, e.output, e.size, failure);
+                return ExtractIntoFile(uncompress, e.path, payload, e.compressedSize, e.capacity,
+                                       failure);
             } catch (...) {
                 failure = "out of memory";
                 return ApplyResult::kLocalFailure;
@@ -337,8 +348,23 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
         const bool intoFile =
             item->capacity > 0 && (item->capacity >= kIntoFileFrom ||
                                    std::uint64_t{item->compressedSize} + item->capacity > kRingBytes);
-        const std::size_t bytes = std::size_t{item->compressedSize} + (intoFile ? 0 : item->capacity);
+        const bool payloadInPackage = intoFile && item->compressedSize >= kPayloadMappedFrom &&
+                                      item->compressedSize <= kMostMappedPayload;
+        const std::size_t bytes = (payloadInPackage ? 0 : std::size_t{item->compressedSize}) +
+                                  (intoFile ? 0 : item->capacity);
         if (!pipeline.Admit(bytes, item->region)) break;
+        if (payloadInPackage) {
+            if (ReadStatus status = reader.PassPayload(entry.compressedSize, item->payloadAt);
+                status != ReadStatus::kOk) {
+                pipeline.Cancel();
+                stop(FromReadStatus(status), at() + reader.Problem());
+                break;
+            }
+            item->path = std::move(path);
+            item->where = at();
+            pipeline.Add(std::move(item));
+            continue;
+        }
         item->payload = item->region;
         if (!item->payload) {
             item->own = TakeBlock(bytes);

@@ -50,7 +50,7 @@ bool EntryPipeline::Admit(std::size_t bytes, unsigned char*& region) {
     room_.wait(lock, [&] {
         if (brokenAt_ != kNone) return true;
         if (slots_.size() >= entryLimit_ || alone_) return false;
-        if (bytes > ring_.Size()) return slots_.empty();
+        if (ring_.Size() == 0 || bytes > ring_.Size()) return slots_.empty();
         region = ring_.Take(bytes);
         return region != nullptr;
     });

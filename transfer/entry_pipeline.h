@@ -30,7 +30,8 @@ struct PipelineEntry {
     // entry larger than the ring, whose steps take memory of their own.
     unsigned char* region = nullptr;
     Block own;                                // that memory, released once written
-    unsigned char* payload = nullptr;  // compressed bytes
+    unsigned char* payload = nullptr;  // compressed bytes; null while in the package
+    std::uint64_t payloadAt = 0;       // its position in the package file
     std::uint32_t compressedSize = 0;
     std::uint32_t capacity = 0;  // output capacity for the decompressor
     // Where the decompressor writes, after the payload; null when the write

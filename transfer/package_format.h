@@ -98,6 +98,9 @@ public:
     ReadStatus ReadPayload(unsigned char* buffer, std::uint32_t size);
     // Passes over a payload without holding it whole.
     ReadStatus SkipPayload(std::uint32_t size);
+    // Passes over a payload without reading it, for whoever maps it later;
+    // `at` receives its position in the file.
+    ReadStatus PassPayload(std::uint32_t size, std::uint64_t& at);
 
     // Position from the package's start.
     std::uint64_t Offset() const { return offset_; }

@@ -1,4 +1,4 @@
-// POSIX realisation of a new file written through memory.
+// POSIX realisation of files seen through memory.
 #include "platform/file_mapping.h"
 
 #include <fcntl.h>
@@ -10,6 +10,50 @@
 #include <limits>
 
 namespace launcher {
+
+namespace {
+
+bool FitsOffset(std::uint64_t value) {
+    return value <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+}
+
+}  // namespace
+
+MappedFileRegion::~MappedFileRegion() {
+    if (view_) ::munmap(view_, viewSize_);
+}
+
+bool MappedFileRegion::Map(const File& file, std::uint64_t offset, std::size_t length) {
+    if (view_) ::munmap(view_, viewSize_);
+    view_ = nullptr;
+    data_ = nullptr;
+    const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    const std::uint64_t start = offset - offset % page;
+    const std::uint64_t size = offset - start + length;
+    if (file.fd_ < 0 || length == 0 || !FitsOffset(start) ||
+        size > std::numeric_limits<std::size_t>::max()) {
+        return false;
+    }
+    void* view = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_SHARED, file.fd_,
+                        static_cast<off_t>(start));
+    if (view == MAP_FAILED) return false;
+    // Read once from start to end: the kernel reads ahead as far as it can.
+    ::madvise(view, static_cast<std::size_t>(size), MADV_SEQUENTIAL);
+    view_ = view;
+    viewSize_ = static_cast<std::size_t>(size);
+    data_ = static_cast<const unsigned char*>(view) + (offset - start);
+    return true;
+}
+
+bool MappedFileRegion::Skip(File& file, std::uint64_t length, std::uint64_t& from) {
+    const off_t position = ::lseek(file.fd_, 0, SEEK_CUR);
+    if (position < 0 || !FitsOffset(length) ||
+        ::lseek(file.fd_, static_cast<off_t>(length), SEEK_CUR) < 0) {
+        return false;
+    }
+    from = static_cast<std::uint64_t>(position);
+    return true;
+}
 
 MappedNewFile::~MappedNewFile() {
     Unmap();
@@ -41,8 +85,7 @@ MappedNewFile::Created MappedNewFile::Create(const std::string& path, std::uint6
         CloseFile();
         return Created::kNotCreated;
     }
-    if (size == 0 || size > std::numeric_limits<std::size_t>::max() ||
-        size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+    if (size == 0 || size > std::numeric_limits<std::size_t>::max() || !FitsOffset(size)) {
         return Created::kNotMapped;
     }
     // Blocks reserved now: a page filled later on a full disk would otherwise
@@ -60,11 +103,13 @@ MappedNewFile::Created MappedNewFile::Create(const std::string& path, std::uint6
     return Created::kMapped;
 }
 
-bool MappedNewFile::Finish(std::uint64_t length, bool executable) {
+bool MappedNewFile::Finish(std::uint64_t length, bool executable, const std::string& replaced) {
     Unmap();
     bool done = fd_ >= 0 && length <= size_ && ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
-    if (done && !executable) {
-        struct stat st {};
+    struct stat st {};
+    if (done && ::lstat(replaced.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        done = ::fchmod(fd_, st.st_mode & 0777) == 0;
+    } else if (done && !executable) {
         done = ::fstat(fd_, &st) == 0 && ::fchmod(fd_, st.st_mode & 0666) == 0;
     }
     const int fd = fd_;

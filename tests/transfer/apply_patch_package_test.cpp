@@ -98,8 +98,8 @@ TEST_F(ApplyPatchPackageTest, Table) {
     const std::string p1(250, 'n'), p2(250, 'm'), p3(250, 'o'), p4(246, 'p');
     const std::string longName = p1 + "\\" + p2 + "\\" + p3 + "\\" + p4;
     const std::string cutPayload = Count(2) + Entry("one.bin", a) + Entry("two.bin", b);
-    // Large enough to be decompressed straight into its file.
-    const std::string large = std::string(5 << 20, 'L') + a;
+    // Large enough to be decompressed straight into its file, from the mapped package.
+    const std::string large = std::string(4 << 20, 'L') + PatternBytes(3 << 19, 4);
     const std::vector<PackageCase> cases = {
         {"empty package", Count(0), ApplyResult::kApplied, {}},
         {"negative count", Count(-1) + Entry("x", a), ApplyResult::kDamagedPackage, {}},
