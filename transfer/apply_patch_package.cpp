@@ -14,11 +14,11 @@ namespace launcher {
 
 namespace {
 
-// The ring every entry's payload and output pass through, so that a slow write
-// of one file does not hold up decompressing the next few, and nothing is taken
-// fresh per entry. An entry larger than this is taken alone, its output
-// written straight into the file. Peak memory stays within 64 MiB of the
-// largest entry.
+// The ring entries pass through between reading and writing, so that a slow
+// write of one file does not hold up decompressing the next few, and nothing
+// is taken fresh per entry. Large outputs and payloads stay out of it (below);
+// what is left that does not fit, an unmapped payload larger than the ring, is
+// taken alone in memory of its own.
 constexpr std::size_t kRingBytes = std::size_t{40} << 20;
 // Outputs from this size on are decompressed straight into the file's pages
 // (on the writer, in package order) rather than into the ring and written.
@@ -344,40 +344,35 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
         item->compressedSize = entry.compressedSize;
         item->capacity = OutputCapacity(entry.uncompressedSize, entry.compressedSize);
         // A large output, or one the ring cannot hold, goes straight into its
-        // file: never a second copy of a large entry in memory.
+        // file, and a large payload stays in the package until then: never a
+        // copy of a large entry in memory.
         const bool intoFile =
-            item->capacity > 0 && (item->capacity >= kIntoFileFrom ||
-                                   std::uint64_t{item->compressedSize} + item->capacity > kRingBytes);
+            item->capacity > 0 &&
+            (item->capacity >= kIntoFileFrom ||
+             std::uint64_t{item->compressedSize} + item->capacity > kRingBytes);
         const bool payloadInPackage = intoFile && item->compressedSize >= kPayloadMappedFrom &&
                                       item->compressedSize <= kMostMappedPayload;
         const std::size_t bytes = (payloadInPackage ? 0 : std::size_t{item->compressedSize}) +
                                   (intoFile ? 0 : item->capacity);
         if (!pipeline.Admit(bytes, item->region)) break;
+        ReadStatus status = ReadStatus::kOk;
         if (payloadInPackage) {
-            if (ReadStatus status = reader.PassPayload(entry.compressedSize, item->payloadAt);
-                status != ReadStatus::kOk) {
+            status = reader.PassPayload(entry.compressedSize, item->payloadAt);
+        } else {
+            item->payload = item->region;
+            if (!item->payload) {
+                item->own = TakeBlock(bytes);
+                item->payload = item->own.get();
+            }
+            if (!item->payload) {
                 pipeline.Cancel();
-                stop(FromReadStatus(status), at() + reader.Problem());
+                stop(ApplyResult::kLocalFailure, at() + NoMemoryFor(bytes, "block"));
                 break;
             }
-            item->path = std::move(path);
-            item->where = at();
-            pipeline.Add(std::move(item));
-            continue;
+            if (!intoFile) item->output = item->payload + item->compressedSize;
+            status = reader.ReadPayload(item->payload, entry.compressedSize);
         }
-        item->payload = item->region;
-        if (!item->payload) {
-            item->own = TakeBlock(bytes);
-            item->payload = item->own.get();
-        }
-        if (!item->payload) {
-            pipeline.Cancel();
-            stop(ApplyResult::kLocalFailure, at() + NoMemoryFor(bytes, "block"));
-            break;
-        }
-        if (!intoFile) item->output = item->payload + item->compressedSize;
-        if (ReadStatus status = reader.ReadPayload(item->payload, entry.compressedSize);
-            status != ReadStatus::kOk) {
+        if (status != ReadStatus::kOk) {
             pipeline.Cancel();
             stop(FromReadStatus(status), at() + reader.Problem());
             break;

@@ -15,7 +15,8 @@ namespace launcher {
 // Each file goes to a temporary file beside it and is renamed into place, so a
 // failure or a crash leaves either the old file or the new one. Entries are
 // decompressed on several threads and written on another, in package order;
-// after a failure nothing later is written. Every write has ended when the call
+// large ones are decompressed by the writer straight into the mapped file
+// from the mapped package. After a failure nothing later is written. Every write has ended when the call
 // returns; where `package` is left after a failure is unspecified. Nothing is
 // synced: call SyncInstallation() (platform/files.h) once after the package and
 // before recording it as applied.
