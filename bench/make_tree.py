@@ -1,7 +1,12 @@
 #!/usr/bin/env python3
 """Makes a game client's tree for the apply benchmark: mixed binaries and text.
 
-    make_tree.py DIRECTORY [--size-mib N] [--seed N]
+    make_tree.py DIRECTORY [--size-mib N] [--seed N] [--kind mixed|small|large]
+
+--kind small makes 20,000 files of 1-4 KiB of text and binaries in 100
+directories instead (--size-mib is ignored); --kind large one file of
+--size-mib MiB mixing every kind below in 1 MiB runs, as the asset packs do.
+The default, mixed:
 
 The shares of the size, and what stands for each:
   the game program        6 %  system programs and libraries, joined
@@ -125,6 +130,7 @@ def main():
     parser.add_argument("directory")
     parser.add_argument("--size-mib", type=int, default=200)
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--kind", choices=["mixed", "small", "large"], default="mixed")
     args = parser.parse_args()
     if os.path.exists(args.directory):
         sys.exit(f"make_tree: {args.directory} exists")
@@ -134,6 +140,13 @@ def main():
     written = 0
 
     libraries = system_files(["/usr/lib/x86_64-linux-gnu", "/usr/lib"], (".so",), True)
+    if args.kind == "small":
+        written = small_files(rng, out, libraries)
+    elif args.kind == "large":
+        written = large_file(rng, out, total, libraries)
+    if args.kind != "mixed":
+        print(f"{out}: {count_files(out)} files, {written / MIB:.1f} MiB")
+        return
     programs = system_files(["/usr/bin", "/usr/sbin", "/usr/libexec"], None, True)
     texts = system_files(["/usr/include", "/usr/lib/python3", "/usr/share/doc"],
                          (".h", ".hpp", ".py", ".txt", ".html", ".md", ".xml", ".rst"),
@@ -157,19 +170,8 @@ def main():
 
     # Two asset packs, the largest entries: every kind of content in 1 MiB runs.
     share = int(total * 0.20)
-    kinds = [media, texture, mesh]
     for number, pack in enumerate([share * 3 // 5, share - share * 3 // 5]):
-        runs = []
-        left = pack
-        while left > 0:
-            run = min(left, MIB)
-            if rng.random() < 0.3 and picked:
-                _, path, _ = rng.choice(picked)
-                runs.append(read(path)[:run])
-            else:
-                runs.append(rng.choice(kinds)(rng, run))
-            left -= len(runs[-1])
-        write(os.path.join(out, "data", f"pack{number:02d}.dat"), b"".join(runs))
+        write(os.path.join(out, "data", f"pack{number:02d}.dat"), asset_pack(rng, pack, picked))
         written += pack
 
     for folder, suffix, kind, share, low, high in [
@@ -199,8 +201,55 @@ def main():
     for name in ["config/empty.ini", "logs/.keep", "data/cache/index.tmp"]:
         write(os.path.join(out, name), b"")
 
-    files = sum(len(names) for _, _, names in os.walk(out))
-    print(f"{out}: {files} files, {written / MIB:.1f} MiB")
+    print(f"{out}: {count_files(out)} files, {written / MIB:.1f} MiB")
+
+
+def count_files(out):
+    return sum(len(names) for _, _, names in os.walk(out))
+
+
+def asset_pack(rng, size, libraries):
+    """Every kind of content in 1 MiB runs, a third of them machine code."""
+    kinds = [media, texture, mesh]
+    runs = []
+    left = size
+    while left > 0:
+        run = min(left, MIB)
+        if rng.random() < 0.3 and libraries:
+            _, path, _ = rng.choice(libraries)
+            runs.append(read(path)[:run])
+        else:
+            runs.append(rng.choice(kinds)(rng, run))
+        left -= len(runs[-1])
+    return b"".join(runs)
+
+
+def large_file(rng, out, total, libraries):
+    """One asset pack of `total` bytes, written run by run."""
+    os.makedirs(os.path.join(out, "data"))
+    with open(os.path.join(out, "data", "world.pak"), "wb") as f:
+        left = total
+        while left > 0:
+            chunk = asset_pack(rng, min(left, 64 * MIB), libraries)
+            f.write(chunk)
+            left -= len(chunk)
+    return total
+
+
+def small_files(rng, out, libraries):
+    """20,000 files of 1-4 KiB: pieces of text and of machine code."""
+    texts = system_files(["/usr/include"], (".h",), limit_bytes=512 * 1024)
+    sources = [read(p) for _, p, _ in rng.sample(texts, min(200, len(texts)))]
+    sources += [read(p)[:65536] for _, p, _ in rng.sample(libraries, min(20, len(libraries)))]
+    written = 0
+    for number in range(20000):
+        size = rng.randint(1024, 4096)
+        source = rng.choice(sources)
+        start = rng.randrange(max(1, len(source) - size))
+        data = (source[start:start + size] + media(rng, size))[:size]
+        write(os.path.join(out, f"d{number % 100:02d}", f"f{number:05d}.dat"), data)
+        written += size
+    return written
 
 
 if __name__ == "__main__":

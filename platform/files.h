@@ -9,6 +9,9 @@ namespace launcher {
 
 // An open file; closes itself when destroyed.
 class File {
+    // Maps parts of an open file for reading (platform/file_mapping.h).
+    friend class MappedFileRegion;
+
 public:
     enum class Mode {
         kRead,              // must exist

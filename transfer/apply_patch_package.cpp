@@ -1,11 +1,11 @@
 #include "transfer/apply_patch_package.h"
 
-#include <limits>
 #include <memory>
 #include <new>
 #include <thread>
 #include <unordered_set>
 
+#include "platform/file_mapping.h"
 #include "transfer/decompressor.h"
 #include "transfer/entry_pipeline.h"
 #include "transfer/package_format.h"
@@ -14,12 +14,21 @@ namespace launcher {
 
 namespace {
 
-// Bytes held between reading an entry and writing its file (compressed and
-// decompressed), so that a slow write of one file does not hold up
-// decompressing the next few. An entry larger than this is taken alone. With
-// the allocator's own overhead on top, a process whose writes crawl peaks at
-// about 55 MiB: within 64 MiB beyond the largest entry.
-constexpr std::size_t kHeldLimit = std::size_t{40} << 20;
+// The ring entries pass through between reading and writing, so that a slow
+// write of one file does not hold up decompressing the next few, and nothing
+// is taken fresh per entry. Large outputs and payloads stay out of it (below);
+// what is left that does not fit, an unmapped payload larger than the ring, is
+// taken alone in memory of its own.
+constexpr std::size_t kRingBytes = std::size_t{40} << 20;
+// Outputs from this size on are decompressed straight into the file's pages
+// (on the writer, in package order) rather than into the ring and written.
+constexpr std::uint32_t kIntoFileFrom = std::uint32_t{4} << 20;
+// Their payloads from this size on are read by mapping the package where they
+// lie (by the writer, when it comes to them) instead of copying them. A 32-bit
+// process maps none larger than kMostMappedPayload, for want of address space.
+constexpr std::uint32_t kPayloadMappedFrom = std::uint32_t{1} << 20;
+constexpr std::uint32_t kMostMappedPayload =
+    sizeof(void*) < 8 ? std::uint32_t{256} << 20 : ~std::uint32_t{0};
 // Empty files take no bytes; bound them by count.
 constexpr std::size_t kHeldEntries = 4096;
 // Decompressing threads: one stream each, so a package of many entries keeps
@@ -34,34 +43,28 @@ unsigned DecompressorCount() {
 
 // Plain new[] leaves the block uninitialised; zeroing hundreds of megabytes
 // only to overwrite them costs as much as the decompression.
-Block TakeBlock(std::uint32_t size) {
+Block TakeBlock(std::size_t size) {
     return Block(new (std::nothrow) unsigned char[size]);
 }
 
-ApplyResult Decompress(UncompressFunction uncompress, const unsigned char* payload,
-                       std::uint32_t compressedSize, std::uint32_t uncompressedSize, Block& output,
-                       std::size_t& produced, std::string& problem) {
+std::string NoMemoryFor(std::uint64_t bytes, const char* what) {
+    return "no memory for the " + std::to_string(bytes) + "-byte " + what;
+}
+
+ApplyResult DecompressInto(UncompressFunction uncompress, const unsigned char* payload,
+                           std::uint32_t compressedSize, unsigned char* output,
+                           std::uint32_t capacity, std::size_t& produced, std::string& problem) {
     if (!uncompress) {
         problem = "no decompressor loaded";
         return ApplyResult::kLocalFailure;
     }
-    if (!FitsCompressedSize(uncompressedSize, compressedSize)) {
-        problem = ExceedsCompressedSize(uncompressedSize, compressedSize);
-        return ApplyResult::kDamagedPackage;
-    }
-    output = TakeBlock(uncompressedSize);
-    if (!output) {
-        // The size is the package's claim: one that cannot be met here never will be.
-        problem = "no memory for " + std::to_string(uncompressedSize) + " bytes";
-        return ApplyResult::kDamagedPackage;
-    }
-    unsigned long count = uncompressedSize;
-    int rc = uncompress(output.get(), &count, payload, compressedSize);
+    unsigned long count = capacity;
+    int rc = uncompress(output, &count, payload, compressedSize);
     if (rc != 0) {
         problem = "the decompressor rejects the payload (" + std::to_string(rc) + ")";
         return ApplyResult::kDamagedPackage;
     }
-    if (count > uncompressedSize) {
+    if (count > capacity) {
         problem = "the decompressor reports more bytes than it had room for";
         return ApplyResult::kLocalFailure;
     }
@@ -124,6 +127,78 @@ ApplyResult WriteInPlace(const std::string& path, const unsigned char* data, std
     return Judge(why, path, "cannot rename " + temporary + " to " + path, problem);
 }
 
+// Decompresses into a block of its own and writes it.
+ApplyResult ExtractThroughMemory(UncompressFunction uncompress, const std::string& path,
+                                 const unsigned char* payload, std::uint32_t compressedSize,
+                                 std::uint32_t capacity, std::string& problem) {
+    Block output = TakeBlock(capacity);
+    if (!output) {
+        problem = NoMemoryFor(capacity, "output block");
+        return ApplyResult::kLocalFailure;
+    }
+    std::size_t produced = 0;
+    const ApplyResult result =
+        DecompressInto(uncompress, payload, compressedSize, output.get(), capacity, produced,
+                       problem);
+    if (result != ApplyResult::kApplied) return result;
+    return WriteInPlace(path, output.get(), produced, problem);
+}
+
+// Decompresses straight into the temporary file's pages: the file is created
+// at the capacity, the decompressor called once into it, the file cut to what
+// it reports, then renamed as any other. Where the file cannot be mapped, the
+// entry goes through memory after all.
+ApplyResult ExtractIntoFile(UncompressFunction uncompress, const std::string& path,
+                            const unsigned char* payload, std::uint32_t compressedSize,
+                            std::uint32_t capacity, std::string& problem) {
+    if (!uncompress) {
+        problem = "no decompressor loaded";
+        return ApplyResult::kLocalFailure;
+    }
+    const std::string temporary = TemporaryPathFor(path);
+    MappedNewFile::Created created;
+    ApplyResult result = ApplyResult::kApplied;
+    {
+        MappedNewFile file;
+        created = file.Create(temporary, capacity);
+        if (created == MappedNewFile::Created::kNotCreated) {
+            problem = "cannot create " + temporary;
+            return ApplyResult::kLocalFailure;
+        }
+        std::size_t produced = 0;
+        if (created == MappedNewFile::Created::kMapped) {
+            result = DecompressInto(uncompress, payload, compressedSize, file.Data(), capacity,
+                                    produced, problem);
+        }
+        // A replaced file keeps its permissions.
+        if (result == ApplyResult::kApplied && created == MappedNewFile::Created::kMapped &&
+            !file.Finish(produced, LooksLikeProgram(file.Data(), produced), path)) {
+            problem = "cannot write " + temporary;
+            result = ApplyResult::kLocalFailure;
+        }
+    }  // unmapped and closed
+    if (created == MappedNewFile::Created::kNotMapped) {
+        RemoveFile(temporary);
+        return ExtractThroughMemory(uncompress, path, payload, compressedSize, capacity, problem);
+    }
+    if (result != ApplyResult::kApplied) {
+        RemoveFile(temporary);
+        return result;
+    }
+    const PathProblem why = RenameFileOver(temporary, path);
+    if (why != PathProblem::kNone) RemoveFile(temporary);
+    return Judge(why, path, "cannot rename " + temporary + " to " + path, problem);
+}
+
+ApplyResult Extract(UncompressFunction uncompress, const std::string& path,
+                    const unsigned char* payload, std::uint32_t compressedSize,
+                    std::uint32_t capacity, std::string& problem) {
+    return capacity >= kIntoFileFrom
+               ? ExtractIntoFile(uncompress, path, payload, compressedSize, capacity, problem)
+               : ExtractThroughMemory(uncompress, path, payload, compressedSize, capacity,
+                                      problem);
+}
+
 ApplyResult FromReadStatus(ReadStatus status) {
     return status == ReadStatus::kDamaged ? ApplyResult::kDamagedPackage
                                           : ApplyResult::kLocalFailure;
@@ -162,13 +237,11 @@ std::string TemporaryPathFor(const std::string& path) {
 int ExtractPackageEntry(const std::string& name, const unsigned char* payload,
                         std::uint32_t compressedSize, std::uint32_t uncompressedSize) {
     std::string problem;
-    Block output;
-    std::size_t produced = 0;
-    if (Decompress(g_pfnUncompress, payload, compressedSize, uncompressedSize, output, produced,
-                   problem) != ApplyResult::kApplied) {
-        return 0;
-    }
-    return WriteInPlace(name, output.get(), produced, problem) == ApplyResult::kApplied ? 1 : 0;
+    return Extract(g_pfnUncompress, name, payload, compressedSize,
+                   OutputCapacity(uncompressedSize, compressedSize),
+                   problem) == ApplyResult::kApplied
+               ? 1
+               : 0;
 }
 
 ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
@@ -199,20 +272,34 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
     DirectoryWalk walk;
     EntryPipeline pipeline(
         [uncompress](PipelineEntry& e) {
+            // An output that goes straight into its file is decompressed by the writer.
+            if (!e.output) return;
             try {
-                e.result = Decompress(uncompress, e.payload.get(), e.compressedSize,
-                                      e.uncompressedSize, e.data, e.size, e.problem);
+                e.result = DecompressInto(uncompress, e.payload, e.compressedSize, e.output,
+                                          e.capacity, e.size, e.problem);
             } catch (...) {
                 // Nothing may leave a decompressing thread.
                 e.result = ApplyResult::kLocalFailure;
                 e.problem = "out of memory";
             }
         },
-        [&walk](PipelineEntry& e, std::string& failure) {
+        [&walk, &package, uncompress](PipelineEntry& e, std::string& failure) {
             try {
                 ApplyResult made = walk.MakeParents(e.path, failure);
                 if (made != ApplyResult::kApplied) return made;
-                return WriteInPlace(e.path, e.data.get(), e.size, failure);
+                if (e.output) return WriteInPlace(e.path, e.output, e.size, failure);
+                MappedFileRegion view;
+                const unsigned char* payload = e.payload;
+                if (!payload) {
+                    if (!view.Map(package, e.payloadAt, e.compressedSize)) {
+                        failure = "cannot map its " + std::to_string(e.compressedSize) +
+                                  "-byte payload";
+                        return ApplyResult::kLocalFailure;
+                    }
+                    payload = view.Data();
+                }
+                return ExtractIntoFile(uncompress, e.path, payload, e.compressedSize, e.capacity,
+                                       failure);
             } catch (...) {
                 failure = "out of memory";
                 return ApplyResult::kLocalFailure;
@@ -226,7 +313,7 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
                 // Only directories for an entry that failed anyway.
             }
         },
-        kHeldLimit, kHeldEntries, DecompressorCount());
+        kRingBytes, kHeldEntries, DecompressorCount());
 
     // A failure of reading comes after every entry handed over; one of theirs,
     // being earlier, is the one reported.
@@ -254,38 +341,45 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
             stop(ApplyResult::kDamagedPackage, at() + "name refused");
             break;
         }
-        if (!FitsCompressedSize(entry.uncompressedSize, entry.compressedSize)) {
-            stop(ApplyResult::kDamagedPackage,
-                 at() + ExceedsCompressedSize(entry.uncompressedSize, entry.compressedSize));
-            break;
-        }
-        // In 64 bits: a 32-bit size_t could wrap.
-        const std::uint64_t wanted = std::uint64_t{entry.compressedSize} + entry.uncompressedSize;
-        if (wanted > std::numeric_limits<std::size_t>::max()) {
-            stop(ApplyResult::kDamagedPackage,
-                 at() + std::to_string(wanted) + " bytes cannot be held in memory");
-            break;
-        }
-        const auto bytes = static_cast<std::size_t>(wanted);
-        if (!pipeline.Admit(bytes)) break;
         auto item = std::make_unique<PipelineEntry>();
-        item->payload = TakeBlock(entry.compressedSize);
-        if (!item->payload) {
-            pipeline.Cancel(bytes);
-            stop(ApplyResult::kLocalFailure,
-                 at() + "no memory for " + std::to_string(entry.compressedSize) + " bytes");
-            break;
+        item->compressedSize = entry.compressedSize;
+        item->capacity = OutputCapacity(entry.uncompressedSize, entry.compressedSize);
+        // A large output, or one the ring cannot hold, goes straight into its
+        // file, and a large payload stays in the package until then: never a
+        // copy of a large entry in memory.
+        const bool intoFile =
+            item->capacity > 0 &&
+            (item->capacity >= kIntoFileFrom ||
+             std::uint64_t{item->compressedSize} + item->capacity > kRingBytes);
+        const bool payloadInPackage = intoFile && item->compressedSize >= kPayloadMappedFrom &&
+                                      item->compressedSize <= kMostMappedPayload;
+        const std::size_t bytes = (payloadInPackage ? 0 : std::size_t{item->compressedSize}) +
+                                  (intoFile ? 0 : item->capacity);
+        if (!pipeline.Admit(bytes, item->region)) break;
+        ReadStatus status = ReadStatus::kOk;
+        if (payloadInPackage) {
+            status = reader.PassPayload(entry.compressedSize, item->payloadAt);
+        } else {
+            item->payload = item->region;
+            if (!item->payload) {
+                item->own = TakeBlock(bytes);
+                item->payload = item->own.get();
+            }
+            if (!item->payload) {
+                pipeline.Cancel();
+                stop(ApplyResult::kLocalFailure, at() + NoMemoryFor(bytes, "block"));
+                break;
+            }
+            if (!intoFile) item->output = item->payload + item->compressedSize;
+            status = reader.ReadPayload(item->payload, entry.compressedSize);
         }
-        if (ReadStatus status = reader.ReadPayload(item->payload.get(), entry.compressedSize);
-            status != ReadStatus::kOk) {
-            pipeline.Cancel(bytes);
+        if (status != ReadStatus::kOk) {
+            pipeline.Cancel();
             stop(FromReadStatus(status), at() + reader.Problem());
             break;
         }
         item->path = std::move(path);
         item->where = at();
-        item->compressedSize = entry.compressedSize;
-        item->uncompressedSize = entry.uncompressedSize;
         pipeline.Add(std::move(item));
     }
     if (ApplyResult result = pipeline.Finish(why); result != ApplyResult::kApplied) return result;

@@ -15,7 +15,8 @@ namespace launcher {
 // Each file goes to a temporary file beside it and is renamed into place, so a
 // failure or a crash leaves either the old file or the new one. Entries are
 // decompressed on several threads and written on another, in package order;
-// after a failure nothing later is written. Every write has ended when the call
+// large ones are decompressed by the writer straight into the mapped file
+// from the mapped package. After a failure nothing later is written. Every write has ended when the call
 // returns; where `package` is left after a failure is unspecified. Nothing is
 // synced: call SyncInstallation() (platform/files.h) once after the package and
 // before recording it as applied.
@@ -27,10 +28,9 @@ enum class ApplyResult {
     kApplied,
     // The package's bytes are at fault: cut short, a malformed field, a name the
     // launcher or the file system refuses (too long), a payload the
-    // decompressor rejects, an uncompressed size no payload of its size can
-    // reach or that cannot be allocated. Fetch it again.
+    // decompressor rejects. Fetch it again.
     kDamagedPackage,
-    // Something on this machine: no decompressor, no memory for a payload,
+    // Something on this machine: no decompressor, no memory for a block,
     // something in the way (a symbolic link or a file where a directory is
     // needed, a directory where a file goes), a file that cannot be read,
     // created, written or renamed. Keep the package.

@@ -5,12 +5,12 @@
 namespace launcher {
 
 EntryPipeline::EntryPipeline(DecompressStep decompress, WriteStep write, ParentsStep parents,
-                             std::size_t byteLimit, std::size_t entryLimit, unsigned decompressors)
+                             std::size_t ringBytes, std::size_t entryLimit, unsigned decompressors)
     : decompress_(std::move(decompress)),
       write_(std::move(write)),
       parents_(std::move(parents)),
-      byteLimit_(byteLimit),
-      entryLimit_(entryLimit == 0 ? 1 : entryLimit) {
+      entryLimit_(entryLimit == 0 ? 1 : entryLimit),
+      ring_(ringBytes) {
     try {
         for (unsigned i = 0; i < decompressors; ++i) {
             decompressors_.emplace_back([this] { Decompressor(); });
@@ -44,30 +44,38 @@ EntryPipeline::~EntryPipeline() {
     if (writer_.joinable()) writer_.join();
 }
 
-bool EntryPipeline::Admit(std::size_t bytes) {
+bool EntryPipeline::Admit(std::size_t bytes, unsigned char*& region) {
     std::unique_lock lock(mutex_);
+    region = nullptr;
     room_.wait(lock, [&] {
         if (brokenAt_ != kNone) return true;
-        if (slots_.size() >= entryLimit_) return false;
-        // Without a sum that could wrap on a 32-bit size_t.
-        return slots_.empty() || (held_ <= byteLimit_ && bytes <= byteLimit_ - held_);
+        if (slots_.size() >= entryLimit_ || alone_) return false;
+        if (ring_.Size() == 0 || bytes > ring_.Size()) return slots_.empty();
+        region = ring_.Take(bytes);
+        return region != nullptr;
     });
-    if (brokenAt_ != kNone) return false;
-    held_ += bytes;
-    admitted_ = bytes;
+    if (brokenAt_ != kNone) {
+        if (region) ring_.GiveBackNewest();
+        region = nullptr;
+        return false;
+    }
+    admittedInRing_ = region != nullptr;
+    alone_ = !admittedInRing_;
     return true;
 }
 
-void EntryPipeline::Cancel(std::size_t bytes) {
+void EntryPipeline::Cancel() {
     std::lock_guard lock(mutex_);
-    held_ -= bytes;
-    admitted_ = 0;
+    if (admittedInRing_) ring_.GiveBackNewest();
+    admittedInRing_ = false;
+    alone_ = false;
+    room_.notify_all();
 }
 
 void EntryPipeline::Add(std::unique_ptr<PipelineEntry> entry) {
     std::unique_lock lock(mutex_);
-    slots_.push_back(Slot{std::move(entry), admitted_, false});
-    admitted_ = 0;
+    slots_.push_back(Slot{std::move(entry), admittedInRing_, false});
+    admittedInRing_ = false;
     ++added_;
     if (writer_.joinable()) {
         work_.notify_one();
@@ -114,18 +122,13 @@ void EntryPipeline::DecompressNext(std::unique_lock<std::mutex>& lock) {
     if (brokenAt_ == kNone || index < brokenAt_) {
         lock.unlock();
         decompress_(entry);
-        entry.payload.reset();
         lock.lock();
         if (entry.result != ApplyResult::kApplied && index < brokenAt_) brokenAt_ = index;
-    } else {
-        entry.payload.reset();
     }
     // References to deque elements survive pushes and pops at the ends, and
     // the writer pops an entry only once it is decompressed.
-    Release(slot, entry.compressedSize);
     slot.decompressed = true;
     ready_.notify_one();
-    room_.notify_all();
 }
 
 // Writes the oldest entry, which is decompressed, unless an earlier one failed.
@@ -142,7 +145,6 @@ void EntryPipeline::WriteFront(std::unique_lock<std::mutex>& lock) {
             // Its directories are made, as when it is the only entry in flight.
             parents_(entry.path);
         }
-        entry.data.reset();
         lock.lock();
         if (result != ApplyResult::kApplied) {
             failure_ = result;
@@ -150,16 +152,20 @@ void EntryPipeline::WriteFront(std::unique_lock<std::mutex>& lock) {
             if (written_ < brokenAt_) brokenAt_ = written_;
         }
     }
-    held_ -= slot.held;
+    // Memory of its own goes with the entry, outside the lock but before the
+    // reader may take more.
+    std::unique_ptr<PipelineEntry> done = std::move(slot.entry);
+    lock.unlock();
+    done.reset();
+    lock.lock();
+    if (slots_.front().inRing) {
+        ring_.GiveBackOldest();
+    } else {
+        alone_ = false;
+    }
     slots_.pop_front();
     ++written_;
     room_.notify_all();
-}
-
-void EntryPipeline::Release(Slot& slot, std::size_t bytes) {
-    if (bytes > slot.held) bytes = slot.held;
-    slot.held -= bytes;
-    held_ -= bytes;
 }
 
 }  // namespace launcher

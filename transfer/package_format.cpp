@@ -1,6 +1,7 @@
 #include "transfer/package_format.h"
 
 #include "platform/code_page.h"
+#include "platform/file_mapping.h"
 
 namespace launcher {
 
@@ -79,8 +80,17 @@ constexpr std::uint64_t kMostInflation = 1032;
 constexpr std::uint64_t kStreamOverhead = 64;
 }  // namespace
 
+std::uint64_t MostInflatedSize(std::uint32_t compressedSize) {
+    return kMostInflation * compressedSize + kStreamOverhead;
+}
+
+std::uint32_t OutputCapacity(std::uint32_t uncompressedSize, std::uint32_t compressedSize) {
+    const std::uint64_t most = MostInflatedSize(compressedSize);
+    return uncompressedSize < most ? uncompressedSize : static_cast<std::uint32_t>(most);
+}
+
 bool FitsCompressedSize(std::uint32_t uncompressedSize, std::uint32_t compressedSize) {
-    return uncompressedSize <= kMostInflation * compressedSize + kStreamOverhead;
+    return uncompressedSize <= MostInflatedSize(compressedSize);
 }
 
 std::string ExceedsCompressedSize(std::uint32_t uncompressedSize, std::uint32_t compressedSize) {
@@ -172,6 +182,21 @@ ReadStatus PackageReader::ReadEntry(PackageEntry& entry) {
 
 ReadStatus PackageReader::ReadPayload(unsigned char* buffer, std::uint32_t size) {
     return Read(buffer, size, "payload");
+}
+
+ReadStatus PackageReader::PassPayload(std::uint32_t size, std::uint64_t& at) {
+    if (left_ < 0) return Fail(ReadStatus::kReadError, offset_, "cannot take the package's size");
+    if (static_cast<unsigned long long>(left_) < size) {
+        return Fail(ReadStatus::kDamaged, offset_,
+                    "payload cut short (" + std::to_string(size) + " bytes needed, " +
+                        std::to_string(left_) + " left)");
+    }
+    if (!MappedFileRegion::Skip(file_, size, at)) {
+        return Fail(ReadStatus::kReadError, offset_, "cannot pass over the payload");
+    }
+    offset_ += size;
+    left_ -= static_cast<long long>(size);
+    return ReadStatus::kOk;
 }
 
 ReadStatus PackageReader::SkipPayload(std::uint32_t size) {

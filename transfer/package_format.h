@@ -42,9 +42,16 @@ std::string EncodeEntryHeader(std::string_view name, std::uint32_t uncompressedS
 // can. Checks both the format's limits and the launcher's refusals.
 std::string CheckStorableName(std::string_view name);
 
-// Whether `compressedSize` bytes can inflate to `uncompressedSize`: a zlib
-// stream grows at most 1032-fold, plus its header and trailer. A larger claim
-// is a damaged package, refused before anything is allocated for it.
+// The most bytes any zlib stream of `compressedSize` bytes can inflate to.
+// Deflate's densest code spends two bits (a one-bit length code and a one-bit
+// distance code) on a 258-byte match: at most 1032 bytes out per byte in. The
+// stream's header, trailer and first literal only lower that; 64 bytes spare.
+std::uint64_t MostInflatedSize(std::uint32_t compressedSize);
+// The output capacity the applier hands the decompressor for an entry: the
+// declared size, which may be more than the data, bounded by what the payload
+// can produce, so that a large claim costs no more memory than the data.
+std::uint32_t OutputCapacity(std::uint32_t uncompressedSize, std::uint32_t compressedSize);
+// Whether `compressedSize` bytes can inflate to `uncompressedSize`.
 bool FitsCompressedSize(std::uint32_t uncompressedSize, std::uint32_t compressedSize);
 // The problem text for a size that does not fit.
 std::string ExceedsCompressedSize(std::uint32_t uncompressedSize, std::uint32_t compressedSize);
@@ -91,6 +98,9 @@ public:
     ReadStatus ReadPayload(unsigned char* buffer, std::uint32_t size);
     // Passes over a payload without holding it whole.
     ReadStatus SkipPayload(std::uint32_t size);
+    // Passes over a payload without reading it, for whoever maps it later;
+    // `at` receives its position in the file.
+    ReadStatus PassPayload(std::uint32_t size, std::uint64_t& at);
 
     // Position from the package's start.
     std::uint64_t Offset() const { return offset_; }

@@ -98,6 +98,8 @@ TEST_F(ApplyPatchPackageTest, Table) {
     const std::string p1(250, 'n'), p2(250, 'm'), p3(250, 'o'), p4(246, 'p');
     const std::string longName = p1 + "\\" + p2 + "\\" + p3 + "\\" + p4;
     const std::string cutPayload = Count(2) + Entry("one.bin", a) + Entry("two.bin", b);
+    // Large enough to be decompressed straight into its file, from the mapped package.
+    const std::string large = std::string(4 << 20, 'L') + PatternBytes(3 << 19, 4);
     const std::vector<PackageCase> cases = {
         {"empty package", Count(0), ApplyResult::kApplied, {}},
         {"negative count", Count(-1) + Entry("x", a), ApplyResult::kDamagedPackage, {}},
@@ -118,8 +120,11 @@ TEST_F(ApplyPatchPackageTest, Table) {
          ApplyResult::kApplied, {{"t", c}}},
         {"uncompressedSize larger than the data", Count(1) + Entry("big", c, 4096),
          ApplyResult::kApplied, {{"big", c}}},
-        {"uncompressedSize no payload of that size can reach", Count(1) + Entry("big", c, 1 << 20),
-         ApplyResult::kDamagedPackage, {}, "more than"},
+        {"a 14-byte stream declaring 1,000,000 bytes", Count(1) + Entry("big", "update", 1000000),
+         ApplyResult::kApplied, {{"big", "update"}}},
+        {"large entry, declared above its data", Count(2) +
+             Entry("d\\large.bin", large, large.size() + 12345) + Entry("after", c),
+         ApplyResult::kApplied, {{"d/", ""}, {"d/large.bin", Shown(large)}, {"after", c}}},
         {"file name longer than the file system allows", Count(1) + Entry(std::string(300, 'n'), c),
          ApplyResult::kDamagedPackage, {}, "longer than the file system allows"},
         {"a file where a directory is needed", Count(2) + Entry("f", c) + Entry("f\\x", c),
@@ -258,10 +263,14 @@ TEST_F(ApplyPatchPackageTest, OlderFileSurvivesFailures) {
         ApplyResult result;
     };
     const std::string fresh = PatternBytes(5000, 7);
+    std::string damagedLarge = Entry("dir\\keep.dat", std::string(6 << 20, 'D'));
+    damagedLarge.back() ^= 1;  // the checksum
     const std::vector<Failure> failures = {
         {"damaged payload", Count(1) + EncodeEntryHeader("dir\\keep.dat", 5000, 6) + "broken",
          [] {}, ApplyResult::kDamagedPackage},
         {"payload cut short", (Count(1) + Entry("dir\\keep.dat", fresh)).substr(0, 40), [] {},
+         ApplyResult::kDamagedPackage},
+        {"damaged payload of a large entry", Count(1) + damagedLarge, [] {},
          ApplyResult::kDamagedPackage},
         {"temporary file cannot be created", Count(1) + Entry("dir\\keep.dat", fresh),
          [] { fs::create_directory(TemporaryPathFor("dir/keep.dat")); },
@@ -295,12 +304,15 @@ TEST_F(ApplyPatchPackageTest, FileModes) {
 #ifndef _WIN32  // no permission bits there; see tests/wine_excluded.filter
     ASSERT_EQ(::chmod("game", 0755), 0);
     const mode_t previous = ::umask(027);
-    EXPECT_EQ(Apply(Count(4) + Entry("game", "#!new") + Entry("data", "d") +
-                    Entry("run.sh", "#!/bin/sh\n") + Entry("tool", "\x7f" "ELF\2\1\1")),
+    const std::string large(5 << 20, 'x');  // written through its file's pages
+    EXPECT_EQ(Apply(Count(6) + Entry("game", "#!new") + Entry("data", "d") +
+                    Entry("run.sh", "#!/bin/sh\n") + Entry("tool", "\x7f" "ELF\2\1\1") +
+                    Entry("bigtool", "\x7f" "ELF" + large) + Entry("bigdata", large)),
               ApplyResult::kApplied);
     ::umask(previous);
     for (const auto& [name, mode] : std::map<std::string, mode_t>{
-             {"game", 0755}, {"data", 0640}, {"run.sh", 0750}, {"tool", 0750}}) {
+             {"game", 0755}, {"data", 0640}, {"run.sh", 0750}, {"tool", 0750},
+             {"bigtool", 0750}, {"bigdata", 0640}}) {
         struct stat st {};
         ASSERT_EQ(::stat(name.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, mode) << name;

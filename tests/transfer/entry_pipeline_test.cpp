@@ -1,12 +1,12 @@
 // The applier's threads on their own, with steps that only record: package
-// order of the writes, the first failure winning, the bound on held bytes, and
-// the same results with no threads at all (the fallback when none can start).
+// order of the writes, the first failure winning, regions of the ring never
+// shared by entries in flight, and the same results with no threads at all
+// (the fallback when none can start).
 #include "transfer/entry_pipeline.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <mutex>
 #include <set>
 #include <string>
@@ -27,7 +27,7 @@ int IndexOf(const PipelineEntry& entry) {
     return std::stoi(entry.path);
 }
 
-EntryPipeline MakePipeline(Recorder& r, unsigned decompressors, std::size_t byteLimit = 1 << 20) {
+EntryPipeline MakePipeline(Recorder& r, unsigned decompressors, std::size_t ringBytes = 1 << 20) {
     return EntryPipeline(
         [&r](PipelineEntry& e) {
             if (r.brokenPayloads.count(IndexOf(e))) {
@@ -35,8 +35,7 @@ EntryPipeline MakePipeline(Recorder& r, unsigned decompressors, std::size_t byte
                 e.problem = "broken payload";
                 return;
             }
-            e.data = Block(new unsigned char[e.uncompressedSize + 1]);
-            e.size = e.uncompressedSize;
+            e.size = e.capacity;
         },
         [&r](PipelineEntry& e, std::string& problem) {
             std::lock_guard lock(r.mutex);
@@ -51,19 +50,18 @@ EntryPipeline MakePipeline(Recorder& r, unsigned decompressors, std::size_t byte
             std::lock_guard lock(r.mutex);
             r.parents.push_back(path);
         },
-        byteLimit, 64, decompressors);
+        ringBytes, 64, decompressors);
 }
 
 // Feeds `count` entries as the applier's reader does; the number fed.
 int Feed(EntryPipeline& pipeline, int count, std::uint32_t size = 1000) {
     for (int i = 0; i < count; ++i) {
-        if (!pipeline.Admit(2 * size)) return i;
         auto entry = std::make_unique<PipelineEntry>();
+        if (!pipeline.Admit(2 * size, entry->region)) return i;
         entry->path = std::to_string(i);
         entry->where = "entry " + std::to_string(i) + ": ";
-        entry->payload = Block(new unsigned char[size]);
         entry->compressedSize = size;
-        entry->uncompressedSize = size;
+        entry->capacity = size;
         pipeline.Add(std::move(entry));
     }
     return count;
@@ -123,51 +121,54 @@ TEST(EntryPipelineTest, PackageOrderAndTheFirstFailure) {
     }
 }
 
-// The bytes the entries hold (payload until decompressed, data until written)
-// never pass the limit, except one larger entry alone.
-TEST(EntryPipelineTest, HeldBytesStayUnderTheLimit) {
-    constexpr std::size_t kLimit = 100000;
-    std::atomic<std::size_t> held{0};
-    std::size_t most = 0;
+// Entries in flight never share bytes of the ring: each fills its region with
+// its own mark when admitted and when decompressed, and the region still holds
+// it when written. One entry larger than the ring goes alone, outside it.
+TEST(EntryPipelineTest, RegionsInFlightNeverOverlap) {
+    constexpr std::size_t kRing = 100000;
+    std::vector<std::size_t> sizes;
+    for (int i = 0; i < 300; ++i) sizes.push_back(1000 + (i * 7919) % 20000);
+    sizes[150] = 80000;  // above the ring
+    auto mark = [](const PipelineEntry& e) { return static_cast<unsigned char>(IndexOf(e)); };
+    auto intact = [&](const PipelineEntry& e, std::size_t bytes) {
+        return std::all_of(e.region, e.region + bytes,
+                           [&](unsigned char c) { return c == mark(e); });
+    };
     std::mutex mutex;
-    std::vector<std::uint32_t> sizes;
-    for (int i = 0; i < 300; ++i)
-        sizes.push_back(static_cast<std::uint32_t>(1000 + (i * 7919) % 20000));
-    sizes[150] = 80000;  // twice that, above the limit: alone
-
-    std::vector<int> written;
+    std::vector<int> written, spoiled;
     EntryPipeline pipeline(
         [&](PipelineEntry& e) {
-            e.data = Block(new unsigned char[e.uncompressedSize]);
-            e.size = e.uncompressedSize;
-            std::lock_guard lock(mutex);
-            most = std::max(most, held.load());
-            held -= e.compressedSize;  // the payload goes once decompressed
+            if (!e.region) return;
+            if (!intact(e, e.compressedSize)) {
+                std::lock_guard lock(mutex);
+                spoiled.push_back(IndexOf(e));
+            }
+            std::fill(e.region, e.region + e.compressedSize + e.capacity, mark(e));
         },
         [&](PipelineEntry& e, std::string&) {
             std::lock_guard lock(mutex);
-            most = std::max(most, held.load());
+            if (e.region && !intact(e, e.compressedSize + e.capacity)) {
+                spoiled.push_back(IndexOf(e));
+            }
             written.push_back(IndexOf(e));
-            held -= e.uncompressedSize;
             return ApplyResult::kApplied;
         },
-        [](const std::string&) {}, kLimit, 64, 2);
+        [](const std::string&) {}, kRing, 64, 2);
     for (int i = 0; i < 300; ++i) {
-        const std::size_t bytes = 2 * std::size_t{sizes[i]};
-        ASSERT_TRUE(pipeline.Admit(bytes));
-        held += bytes;
         auto entry = std::make_unique<PipelineEntry>();
+        ASSERT_TRUE(pipeline.Admit(2 * sizes[i], entry->region));
+        EXPECT_EQ(entry->region == nullptr, i == 150) << i;
         entry->path = std::to_string(i);
-        entry->payload = Block(new unsigned char[sizes[i]]);
-        entry->compressedSize = sizes[i];
-        entry->uncompressedSize = sizes[i];
+        entry->compressedSize = static_cast<std::uint32_t>(sizes[i]);
+        entry->capacity = static_cast<std::uint32_t>(sizes[i]);
+        if (entry->region) std::fill(entry->region, entry->region + sizes[i], mark(*entry));
         pipeline.Add(std::move(entry));
     }
     std::string problem;
     EXPECT_EQ(pipeline.Finish(problem), ApplyResult::kApplied);
     EXPECT_EQ(written.size(), 300u);
     EXPECT_TRUE(std::is_sorted(written.begin(), written.end()));
-    EXPECT_LE(most, std::max<std::size_t>(kLimit, 2 * 80000));
+    EXPECT_EQ(spoiled, std::vector<int>{});
 }
 
 // After a failure the reader is told to stop instead of reading on.
