@@ -128,9 +128,9 @@ private:
     std::thread worker_;
 };
 
-std::uint64_t StoredSerial() {
+std::uint64_t StoredSerial(const std::string& serialFile) {
     std::string text;
-    if (!ReadWholeFile(kSerialFile, text)) return 0;
+    if (!ReadWholeFile(serialFile, text)) return 0;
     std::uint64_t serial = 0;
     for (char c : text) {
         if (c < '0' || c > '9') break;
@@ -148,8 +148,11 @@ std::int64_t SystemNow() {
 }  // namespace
 
 SignedUpdateVerifier::SignedUpdateVerifier(std::vector<std::string> publicKeys,
-                                           std::function<std::int64_t()> now)
-    : publicKeys_(std::move(publicKeys)), now_(now ? std::move(now) : SystemNow) {}
+                                           std::function<std::int64_t()> now,
+                                           std::string serialFile)
+    : publicKeys_(std::move(publicKeys)),
+      now_(now ? std::move(now) : SystemNow),
+      serialFile_(std::move(serialFile)) {}
 
 bool SignedUpdateVerifier::Accept(const std::string& manifestText,
                                   const std::string& launcherVersion, int latest,
@@ -183,7 +186,7 @@ bool SignedUpdateVerifier::Accept(const std::string& manifestText,
               " seconds since 1970); stored, it would refuse every later release as a replay";
         return false;
     }
-    const std::uint64_t stored = StoredSerial();
+    const std::uint64_t stored = StoredSerial(serialFile_);
     if (manifest.serial < stored) {
         why = "the signed manifest has serial " + std::to_string(manifest.serial) +
               ", older than serial " + std::to_string(stored) +
@@ -197,8 +200,8 @@ bool SignedUpdateVerifier::Accept(const std::string& manifestText,
     }
     if (manifest.serial > stored) {
         const std::string text = std::to_string(manifest.serial);
-        if (!ReplaceFileAtomically(kSerialFile, text.data(), text.size())) {
-            why = std::string("the accepted serial could not be written to ") + kSerialFile;
+        if (!ReplaceFileAtomically(serialFile_, text.data(), text.size())) {
+            why = "the accepted serial could not be written to " + serialFile_;
             return false;
         }
     }
