@@ -89,10 +89,13 @@ const Files kVersion1 = {
 };
 
 TEST_F(MkpatchTest, BuildThenApplyGivesTheSameTree) {
-    MakeTree("v1", kVersion1);
+    // One file compressed in pieces on several threads.
+    Files tree = kVersion1;
+    tree["data/pack.dat"] = PatternBytes(2500000, 5) + std::string(300000, 'p');
+    MakeTree("v1", tree);
     Outcome built = Mkpatch({"build", "--names", "utf8", "p.dat", "v1"});
     ASSERT_EQ(built.status, mkpatch::kOk) << built.err;
-    EXPECT_NE(built.out.find("largest entry, 'bin\\game.bin', needs 6"), std::string::npos)
+    EXPECT_NE(built.out.find("largest entry, 'data\\pack.dat', needs 5"), std::string::npos)
         << built.out;
 
     Outcome verified = Mkpatch({"verify", "p.dat"});
@@ -108,11 +111,15 @@ TEST_F(MkpatchTest, BuildThenApplyGivesTheSameTree) {
     EXPECT_LT(listed.out.find("bin\\game.bin"), listed.out.find("readme.txt"));
 
     EXPECT_EQ(ApplyIn("client", "p.dat"), ApplyResult::kApplied);
-    EXPECT_EQ(ReadTree("client"), kVersion1);
+    EXPECT_TRUE(ReadTree("client") == tree);
 
-    // The same tree always gives the same bytes.
-    ASSERT_EQ(Mkpatch({"build", "--names", "utf-8", "again.dat", "v1"}).status, mkpatch::kOk);
-    EXPECT_EQ(ReadFile("again.dat"), ReadFile("p.dat"));
+    // The same tree always gives the same bytes, whatever the threads.
+    for (const char* threads : {"1", "3"}) {
+        ASSERT_EQ(Mkpatch({"build", "--names", "utf-8", "--threads", threads, "again.dat", "v1"})
+                      .status,
+                  mkpatch::kOk);
+        EXPECT_TRUE(ReadFile("again.dat") == ReadFile("p.dat")) << threads;
+    }
 }
 
 TEST_F(MkpatchTest, DiffCarriesOnlyNewAndChangedFiles) {

@@ -12,14 +12,16 @@ namespace {
 constexpr const char* kUsage =
     R"(usage: mkpatch COMMAND ...
 
-  mkpatch build [--names utf8|gbk] OUT.DAT DIR
+  mkpatch build [--names utf8|gbk] [--threads N] OUT.DAT DIR
       Packs every file under DIR (names relative to DIR) into the patch package
       OUT.DAT. Empty directories are not carried. A file holds at most 4 GiB - 1.
+      Compresses on N threads (default: one per core); the package is the same
+      whatever N.
       Names other than plain ASCII need --names, for the clients' code page:
       Windows clients read names in the system's code page (--names gbk stores
       them in code page 936, that of Chinese systems), Linux clients in UTF-8
       (--names utf8).
-  mkpatch diff [--names utf8|gbk] OUT.DAT OLD NEW
+  mkpatch diff [--names utf8|gbk] [--threads N] OUT.DAT OLD NEW
       Packs the files of NEW that are new or changed against OLD. Packages cannot
       delete files; files only in OLD are listed as a warning.
   mkpatch list PKG
@@ -51,7 +53,7 @@ constexpr const char* kUsage =
       day ahead of the time in seconds, is refused unless --force is given.
   mkpatch release [--previous OLD] --next NEW --out ROOT [--key NAME.key]
                   [--launcher VERSION] [--names utf8|gbk] [--serial N]
-                  [--valid-days D] [--force]
+                  [--valid-days D] [--force] [--threads N]
       The next release in one step. ROOT is what the servers serve:
       ROOT/corvatheon2_online/ the packages, ROOT/corvatheon_version/
       corvatheon2_online/ the version list. The first release (nothing
@@ -165,8 +167,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (command == "checklist") known = {"--launcher"};
     if (command == "release")
         known = {"--previous", "--next",   "--out",        "--key",  "--launcher",
-                 "--names",    "--serial", "--valid-days", "--force"};
-    if (command == "build" || command == "diff") known = {"--names"};
+                 "--names",    "--serial", "--valid-days", "--force", "--threads"};
+    if (command == "build" || command == "diff") known = {"--names", "--threads"};
     if (!SplitOptions(args, known, options, positional, error)) return BadUsage(err, error);
     const std::string nameOption = Option(options, "--names");
     Names names = Names::kUnsaid;
@@ -178,16 +180,22 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return BadUsage(err, "--names takes utf8 or gbk");
     }
 
+    unsigned threads = 0;
+    if (const std::string text = Option(options, "--threads"); !text.empty()) {
+        if (text.find_first_not_of("0123456789") != std::string::npos || text.size() > 3)
+            return BadUsage(err, "--threads takes a number (0: one per core)");
+        threads = static_cast<unsigned>(std::stoul(text));
+    }
     auto expect = [&](std::size_t count) {
         return positional.size() == count;
     };
     if (command == "build") {
         if (!expect(2)) return BadUsage(err, "build takes OUT.DAT DIR");
-        return Build(positional[0], positional[1], out, err, names);
+        return Build(positional[0], positional[1], out, err, names, threads);
     }
     if (command == "diff") {
         if (!expect(3)) return BadUsage(err, "diff takes OUT.DAT OLD NEW");
-        return Diff(positional[0], positional[1], positional[2], out, err, names);
+        return Diff(positional[0], positional[1], positional[2], out, err, names, threads);
     }
     if (command == "list") {
         if (!expect(1)) return BadUsage(err, "list takes PKG");
@@ -231,6 +239,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         release.keyFile = Option(options, "--key");
         release.launcherVersion = Option(options, "--launcher");
         release.names = names;
+        release.threads = threads;
         if (!expect(0) || release.next.empty() || release.out.empty())
             return BadUsage(err, "release takes [--previous OLD] --next NEW --out ROOT");
         if (!release.keyFile.empty() &&

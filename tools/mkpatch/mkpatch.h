@@ -25,11 +25,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 enum class Names { kUnsaid, kUtf8, kGbk };
 
 // The commands, arguments already counted.
+// `threads` 0: one per core; the package is the same whatever the number.
 int Build(const std::string& output, const std::string& directory, std::ostream& out,
-          std::ostream& err, Names names = Names::kUnsaid);
+          std::ostream& err, Names names = Names::kUnsaid, unsigned threads = 0);
 int Diff(const std::string& output, const std::string& oldDirectory,
          const std::string& newDirectory, std::ostream& out, std::ostream& err,
-         Names names = Names::kUnsaid);
+         Names names = Names::kUnsaid, unsigned threads = 0);
 int List(const std::string& package, std::ostream& out, std::ostream& err);
 int Verify(const std::string& package, std::ostream& out, std::ostream& err);
 // The version list serverlist writes; empty, with the reason on `err`, when
@@ -81,6 +82,7 @@ struct ReleaseOptions {
     std::string out;       // the servers' root: the version list and package folders
     std::string launcherVersion;  // empty: the one announced now, or this build's
     Names names = Names::kUnsaid;
+    unsigned threads = 0;
     std::string keyFile;  // empty: unsigned
     SignOptions sign;     // serial, validity, force
 };

@@ -203,9 +203,10 @@ int Release(const ReleaseOptions& options, std::ostream& out, std::ostream& err)
         err << "mkpatch: note: replacing " << package.string()
             << ", which no list announces (left by a release that did not finish)\n";
     }
-    const int packed = first ? Build(package.string(), options.next, out, err, options.names)
-                             : Diff(package.string(), options.previous, options.next, out, err,
-                                    options.names);
+    const int packed =
+        first ? Build(package.string(), options.next, out, err, options.names, options.threads)
+              : Diff(package.string(), options.previous, options.next, out, err, options.names,
+                     options.threads);
     if (packed != kOk) return packed;
     std::vector<std::pair<std::string, std::uint32_t>> entries;
     std::int32_t count = 0;
