@@ -1,13 +1,18 @@
 #include "ui/explorer.h"
 
 #include <QCoreApplication>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include "engine/deployment.h"
 
 #if defined(LAUNCHER_WEBENGINE) && defined(Q_OS_UNIX)
 #include <unistd.h>
 #endif
 #ifdef LAUNCHER_WEBENGINE
+#include <QWebEngineCertificateError>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineSettings>
@@ -38,9 +43,27 @@ QString NewsErrorPage(const QString& retryUrl) {
         .arg(QString::fromUtf8(kNewsErrorTitle), retryUrl.toHtmlEscaped());
 }
 
+// The launcher's own certificates (built in, or LAUNCHER_CA_BUNDLE) join the
+// system's in Qt's default configuration: its network access uses them, and
+// they are what a web engine certificate is checked against below.
+void TrustLauncherCertificates() {
+    static const bool done = [] {
+        const QList<QSslCertificate> extra = QSslCertificate::fromData(
+            QByteArray::fromStdString(BuiltInCaCertificates()), QSsl::Pem);
+        if (!extra.isEmpty()) {
+            QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+            configuration.addCaCertificates(extra);
+            QSslConfiguration::setDefaultConfiguration(configuration);
+        }
+        return true;
+    }();
+    (void)done;
+}
+
 }  // namespace
 
 CExplorer1::CExplorer1(QWidget* parent) : QWidget(parent) {
+    TrustLauncherCertificates();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
 #ifdef LAUNCHER_WEBENGINE
@@ -54,6 +77,15 @@ CExplorer1::CExplorer1(QWidget* parent) : QWidget(parent) {
                 if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
                     info.url().scheme() != QLatin1String("data"))
                     ShowLoadFailure();
+            });
+    // The web engine trusts only the system's store: a certificate it refuses
+    // is accepted when its chain verifies against the launcher's certificates
+    // (and the system's) for the page's host, and nothing else is overridden.
+    connect(view->page(), &QWebEnginePage::certificateError, this,
+            [](QWebEngineCertificateError error) {
+                if (BuiltInCaCertificates().empty() || !error.isOverridable()) return;
+                if (QSslCertificate::verify(error.certificateChain(), error.url().host()).isEmpty())
+                    error.acceptCertificate();
             });
 #else
     auto* view = new QTextBrowser(this);
