@@ -160,9 +160,10 @@ int Release(const ReleaseOptions& options, std::ostream& out, std::ostream& err)
                         " is missing, but the list announces it");
         }
     }
-    if (first && fs::exists(packageDirectory / "00001.DAT", ec) && !fs::exists(listFile, ec)) {
-        return fail(packageDirectory.string() + " holds packages but " + listFile.string() +
-                    " is missing: restore the list, or start in an empty folder");
+    // A lone 00001.DAT is what a first release that did not finish leaves.
+    if (first && fs::exists(packageDirectory / "00002.DAT", ec)) {
+        return fail(packageDirectory.string() + " holds packages that " + listFile.string() +
+                    " does not announce: restore the list, or start in an empty folder");
     }
     if (!first && !LooksLikeLastRelease(packageDirectory / (FiveDigits(announced - 1) + ".DAT"),
                                         options.previous, options.names, err)) {
