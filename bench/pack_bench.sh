@@ -6,8 +6,9 @@
 #   mkpatch build --threads 1 ...       one thread, for the gain of the others
 #   tar cf - TREE | gzip -6 > OUT       one thread
 #   tar cf - TREE | pigz -6 > OUT       every core
-# Prints the medians of the wall times, the output sizes, and mkpatch's time and
-# size as ratios to pigz's (below 1.00: faster, smaller). Checks that the
+# Prints the medians of the wall and CPU times, the output sizes, and each as a
+# ratio to pigz's (below 1.00: faster, smaller), with the load average before
+# the run: on a shared machine the CPU seconds vary far less than the wall time. Checks that the
 # packages of every round and thread count are byte-identical.
 #
 # Usage: bench/pack_bench.sh [--size-mib N] [--rounds N] [--seed N] [--bin DIR] [--work DIR]
@@ -42,7 +43,8 @@ if [ -z "$bin" ]; then
     done
 fi
 [ -x "$bin/mkpatch" ] || { echo "pack_bench: no mkpatch (build it, or give --bin)" >&2; exit 2; }
-for tool in pigz gzip tar python3; do
+[ -x /usr/bin/time ] || { echo "pack_bench: needs /usr/bin/time (apt-get install time)" >&2; exit 2; }
+for tool in pigz gzip tar python3 bc; do
     command -v "$tool" >/dev/null || { echo "pack_bench: needs $tool (apt-get install $tool)" >&2; exit 2; }
 done
 
@@ -56,14 +58,13 @@ rm -rf "$out"
 mkdir -p "$out"
 # Warm the page cache with the tree.
 tar cf - -C "$tree" . >/dev/null
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 
-# Seconds of wall time of one command (its output dropped).
+# "WALL CPU" seconds of one command (its output dropped); CPU counts every
+# process of a pipeline.
 timed() {
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null
-    end=$(date +%s.%N)
-    echo "$end - $start" | bc
+    /usr/bin/time -f '%e %U %S' -o "$work/time" "$@" >/dev/null
+    awk '{ printf "%s,%.2f", $1, $2 + $3 }' "$work/time"
 }
 median() { sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
 
@@ -85,13 +86,18 @@ declare -A size=([mkpatch]=$(bytes "$out/m-1.dat") [mkpatch1]=$(bytes "$out/m1.d
 declare -A label=([mkpatch]="mkpatch build ($(nproc) cores)" [mkpatch1]="mkpatch build --threads 1"
                   [gzip]="tar | gzip -6" [pigz]="tar | pigz -6")
 tree_bytes=$(du -sb "$tree" | cut -f1)
-pigz_time=$(echo "${times[pigz]}" | tr ' ' '\n' | grep . | median)
+wall() { echo "${times[$1]}" | tr ' ' '\n' | grep . | cut -d, -f1 | median; }
+cpu() { echo "${times[$1]}" | tr ' ' '\n' | grep . | cut -d, -f2 | median; }
+pigz_time=$(wall pigz)
+pigz_cpu=$(cpu pigz)
 echo "tree: $tree ($(find "$tree" -type f | wc -l) files, $tree_bytes bytes), $rounds rounds, $(nproc) cores"
-printf '%-28s %9s %13s %7s %9s %9s\n' "" "seconds" "bytes" "ratio" "vs pigz" "size vs"
+echo "load average before: $load_before; memory: $(free -m | awk '/Mem:/ { print $7 " MiB available of " $2 }')"
+printf '%-28s %8s %8s %13s %7s %8s %8s %8s\n' "" "seconds" "CPU s" "bytes" "ratio" "vs pigz" "CPU vs" "size vs"
 for name in "${names[@]}"; do
-    t=$(echo "${times[$name]}" | tr ' ' '\n' | grep . | median)
-    printf '%-28s %9.2f %13d %7.3f %9.2f %9.3f\n' "${label[$name]}" "$t" "${size[$name]}" \
+    t=$(wall "$name")
+    c=$(cpu "$name")
+    printf '%-28s %8.2f %8.2f %13d %7.3f %8.2f %8.2f %8.3f\n' "${label[$name]}" "$t" "$c" "${size[$name]}" \
         "$(echo "${size[$name]} / $tree_bytes" | bc -l)" "$(echo "$t / $pigz_time" | bc -l)" \
-        "$(echo "${size[$name]} / ${size[pigz]}" | bc -l)"
+        "$(echo "$c / $pigz_cpu" | bc -l)" "$(echo "${size[$name]} / ${size[pigz]}" | bc -l)"
 done
 rm -rf "$out"
