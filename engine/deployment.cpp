@@ -1,6 +1,9 @@
 #include "engine/deployment.h"
 
+#include <cstdlib>
+
 #include "build_values.h"
+#include "platform/files.h"
 
 namespace launcher {
 
@@ -16,6 +19,14 @@ Deployment BuiltInDeployment() {
 
 std::string BuiltInPinnedPublicKey() {
     return LAUNCHER_PINNED_PUBLIC_KEY;
+}
+
+std::string BuiltInCaCertificates() {
+    std::string pem = kBuiltInCaCertificates;
+    const char* file = std::getenv("LAUNCHER_CA_BUNDLE");
+    std::string extra;
+    if (file && *file && ReadWholeFile(file, extra)) pem += "\n" + extra;
+    return pem.find("-----BEGIN CERTIFICATE-----") == std::string::npos ? std::string() : pem;
 }
 
 std::string NormalizeOrigin(const std::string& hostOrOrigin) {

@@ -20,6 +20,9 @@ struct Deployment {
 Deployment BuiltInDeployment();
 // The TLS public key pin built into this program; empty when none.
 std::string BuiltInPinnedPublicKey();
+// PEM certificates trusted beside the system's: those built in, and those of
+// the file named by LAUNCHER_CA_BUNDLE in the environment. Empty when none.
+std::string BuiltInCaCertificates();
 
 // "host[:port]" or a full origin -> an origin with a scheme ("http://" added
 // when none was given), without a trailing slash.

@@ -46,6 +46,8 @@ int FetchWithRetries(const std::string& url, const std::string& localPath,
         context.http = env->http;
         if (context.http.pinnedPublicKey.empty())
             context.http.pinnedPublicKey = BuiltInPinnedPublicKey();
+        if (context.http.caCertificates.empty())
+            context.http.caCertificates = BuiltInCaCertificates();
         context.stop = env->stop;
     }
     if (maxBodyBytes) {

@@ -131,12 +131,12 @@ private:
 // The serial accepted last, 0 before the first release. False, with `why`,
 // when something stands at the name that cannot be read: taking that for 0
 // would let an old release back in.
-bool StoredSerial(std::uint64_t& serial, std::string& why) {
+bool StoredSerial(const std::string& serialFile, std::uint64_t& serial, std::string& why) {
     serial = 0;
     std::string text;
-    if (!ReadWholeFile(kSerialFile, text, &why)) {
-        if (!PathExists(kSerialFile)) return true;
-        why = std::string("the serial accepted before cannot be read from ") + kSerialFile +
+    if (!ReadWholeFile(serialFile, text, &why)) {
+        if (!PathExists(serialFile)) return true;
+        why = std::string("the serial accepted before cannot be read from ") + serialFile +
               ": " + why;
         return false;
     }
@@ -156,8 +156,11 @@ std::int64_t SystemNow() {
 }  // namespace
 
 SignedUpdateVerifier::SignedUpdateVerifier(std::vector<std::string> publicKeys,
-                                           std::function<std::int64_t()> now)
-    : publicKeys_(std::move(publicKeys)), now_(now ? std::move(now) : SystemNow) {}
+                                           std::function<std::int64_t()> now,
+                                           std::string serialFile)
+    : publicKeys_(std::move(publicKeys)),
+      now_(now ? std::move(now) : SystemNow),
+      serialFile_(std::move(serialFile)) {}
 
 bool SignedUpdateVerifier::Accept(const std::string& manifestText,
                                   const std::string& launcherVersion, int latest,
@@ -192,7 +195,7 @@ bool SignedUpdateVerifier::Accept(const std::string& manifestText,
         return false;
     }
     std::uint64_t stored = 0;
-    if (!StoredSerial(stored, why)) return false;
+    if (!StoredSerial(serialFile_, stored, why)) return false;
     if (manifest.serial < stored) {
         why = "the signed manifest has serial " + std::to_string(manifest.serial) +
               ", older than serial " + std::to_string(stored) +
@@ -206,8 +209,8 @@ bool SignedUpdateVerifier::Accept(const std::string& manifestText,
     }
     if (manifest.serial > stored) {
         const std::string text = std::to_string(manifest.serial);
-        if (!ReplaceFileAtomically(kSerialFile, text.data(), text.size())) {
-            why = std::string("the accepted serial could not be written to ") + kSerialFile;
+        if (!ReplaceFileAtomically(serialFile_, text.data(), text.size())) {
+            why = "the accepted serial could not be written to " + serialFile_;
             return false;
         }
     }

@@ -18,9 +18,11 @@ inline constexpr const char* kSerialFile = "UPDATESERIAL.DAT";
 class SignedUpdateVerifier final : public IUpdateVerifier {
 public:
     // `publicKeys`: base64, any one may have signed (key rotation). `now`:
-    // seconds since 1970; the system clock when empty.
+    // seconds since 1970; the system clock when empty. `serialFile`: where the
+    // accepted serial is kept (mkpatch checks a release against a scratch one).
     explicit SignedUpdateVerifier(std::vector<std::string> publicKeys,
-                                  std::function<std::int64_t()> now = {});
+                                  std::function<std::int64_t()> now = {},
+                                  std::string serialFile = kSerialFile);
 
     bool Accept(const std::string& manifestText, const std::string& launcherVersion, int latest,
                 std::string& why) override;
@@ -30,6 +32,7 @@ public:
 private:
     std::vector<std::string> publicKeys_;
     std::function<std::int64_t()> now_;
+    std::string serialFile_;
     std::string acceptedText_;
     UpdateManifest accepted_;
 };

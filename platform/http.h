@@ -28,6 +28,8 @@ struct HttpSettings {
     std::uint64_t maxBodyBytes = 0;
     // TLS public key pin in curl's form ("sha256//BASE64;..."); empty: none.
     std::string pinnedPublicKey = {};
+    // PEM certificates trusted beside the system's store; empty: the store alone.
+    std::string caCertificates = {};
 };
 
 // Redirects are followed to any http(s) host, at most this many in a row.

@@ -9,10 +9,13 @@
 #include <charconv>
 #include <chrono>
 #include <cstring>
+#include <limits>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/http.h"
 #include "platform/http_rules.h"
 #include "platform/http_session_of.h"
@@ -42,6 +45,26 @@ int MarkCloseOnExec(void*, curl_socket_t socket, curlsocktype) {
     const int flags = ::fcntl(socket, F_GETFD);
     if (flags >= 0) ::fcntl(socket, F_SETFD, flags | FD_CLOEXEC);
     return CURL_SOCKOPT_OK;
+}
+
+// curl takes one bundle: the system's file (curl's default) and the extra
+// certificates go in together, read once per set of extras.
+std::string TrustedBundle(CURL* easy, const std::string& extra) {
+    static std::mutex mutex;
+    static std::string madeFor;
+    static std::string bundle;
+    std::lock_guard lock(mutex);
+    if (madeFor != extra || bundle.empty()) {
+        char* systemFile = nullptr;
+        std::string system;
+        if (curl_easy_getinfo(easy, CURLINFO_CAINFO, &systemFile) != CURLE_OK || !systemFile ||
+            !ReadWholeFile(systemFile, system)) {
+            system.clear();
+        }
+        bundle = system + "\n" + extra;
+        madeFor = extra;
+    }
+    return bundle;
 }
 
 using plain_get::ContentRange;
@@ -247,6 +270,11 @@ bool CurlRequest::Send(std::uint32_t offset, bool askRange) {
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     if (!settings_.pinnedPublicKey.empty())
         curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, settings_.pinnedPublicKey.c_str());
+    if (!settings_.caCertificates.empty()) {
+        const std::string bundle = TrustedBundle(easy, settings_.caCertificates);
+        curl_blob blob{const_cast<char*>(bundle.data()), bundle.size(), CURL_BLOB_COPY};
+        curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob);
+    }
     // The worker thread must not be hit by SIGALRM from the resolver.
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     // A proxy tunnel's own "200 Connection established" is not our response.

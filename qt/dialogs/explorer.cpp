@@ -3,7 +3,11 @@
 // the build chooses.
 #include "qt/dialogs/explorer.h"
 
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QVBoxLayout>
+
+#include "engine/deployment.h"
 
 namespace launcher::ui {
 
@@ -22,6 +26,23 @@ QString CExplorer1::ErrorPage() const {
 }
 
 CExplorer1::~CExplorer1() = default;
+
+// The launcher's own certificates (built in, or LAUNCHER_CA_BUNDLE) join the
+// system's in Qt's default configuration: its network access uses them, and
+// they are what a web engine certificate is checked against.
+void CExplorer1::TrustLauncherCertificates() {
+    static const bool done = [] {
+        const QList<QSslCertificate> extra = QSslCertificate::fromData(
+            QByteArray::fromStdString(BuiltInCaCertificates()), QSsl::Pem);
+        if (!extra.isEmpty()) {
+            QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+            configuration.addCaCertificates(extra);
+            QSslConfiguration::setDefaultConfiguration(configuration);
+        }
+        return true;
+    }();
+    (void)done;
+}
 
 void CExplorer1::Fill(QWidget* view) {
     auto* layout = new QVBoxLayout(this);

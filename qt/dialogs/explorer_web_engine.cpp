@@ -2,7 +2,9 @@
 #include "qt/dialogs/explorer.h"
 
 #include <QCoreApplication>
+#include <QSslCertificate>
 #include <QUrl>
+#include <QWebEngineCertificateError>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineSettings>
@@ -12,9 +14,12 @@
 #include <unistd.h>
 #endif
 
+#include "engine/deployment.h"
+
 namespace launcher::ui {
 
 CExplorer1::CExplorer1(QWidget* parent) : QWidget(parent) {
+    TrustLauncherCertificates();
     auto* view = new QWebEngineView(this);
     view->setContextMenuPolicy(Qt::NoContextMenu);
     // Not the engine's own error page: ours, in the window's style.
@@ -25,6 +30,15 @@ CExplorer1::CExplorer1(QWidget* parent) : QWidget(parent) {
                 if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
                     info.url().scheme() != QLatin1String("data"))
                     ShowLoadFailure();
+            });
+    // The web engine trusts only the system's store: a certificate it refuses
+    // is accepted when its chain verifies against the launcher's certificates
+    // (and the system's) for the page's host, and nothing else is overridden.
+    connect(view->page(), &QWebEnginePage::certificateError, this,
+            [](QWebEngineCertificateError error) {
+                if (BuiltInCaCertificates().empty() || !error.isOverridable()) return;
+                if (QSslCertificate::verify(error.certificateChain(), error.url().host()).isEmpty())
+                    error.acceptCertificate();
             });
     Fill(view);
 }

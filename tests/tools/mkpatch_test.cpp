@@ -89,10 +89,13 @@ const Files kVersion1 = {
 };
 
 TEST_F(MkpatchTest, BuildThenApplyGivesTheSameTree) {
-    MakeTree("v1", kVersion1);
+    // One file compressed in pieces on several threads.
+    Files tree = kVersion1;
+    tree["data/pack.dat"] = PatternBytes(2500000, 5) + std::string(300000, 'p');
+    MakeTree("v1", tree);
     Outcome built = Mkpatch({"build", "--names", "utf8", "p.dat", "v1"});
     ASSERT_EQ(built.status, mkpatch::kOk) << built.err;
-    EXPECT_NE(built.out.find("largest entry, 'bin\\game.bin', needs 6"), std::string::npos)
+    EXPECT_NE(built.out.find("largest entry, 'data\\pack.dat', needs 5"), std::string::npos)
         << built.out;
 
     Outcome verified = Mkpatch({"verify", "p.dat"});
@@ -108,11 +111,15 @@ TEST_F(MkpatchTest, BuildThenApplyGivesTheSameTree) {
     EXPECT_LT(listed.out.find("bin\\game.bin"), listed.out.find("readme.txt"));
 
     EXPECT_EQ(ApplyIn("client", "p.dat"), ApplyResult::kApplied);
-    EXPECT_EQ(ReadTree("client"), kVersion1);
+    EXPECT_TRUE(ReadTree("client") == tree);
 
-    // The same tree always gives the same bytes.
-    ASSERT_EQ(Mkpatch({"build", "--names", "utf-8", "again.dat", "v1"}).status, mkpatch::kOk);
-    EXPECT_EQ(ReadFile("again.dat"), ReadFile("p.dat"));
+    // The same tree always gives the same bytes, whatever the threads.
+    for (const char* threads : {"1", "3"}) {
+        ASSERT_EQ(Mkpatch({"build", "--names", "utf-8", "--threads", threads, "again.dat", "v1"})
+                      .status,
+                  mkpatch::kOk);
+        EXPECT_TRUE(ReadFile("again.dat") == ReadFile("p.dat")) << threads;
+    }
 }
 
 TEST_F(MkpatchTest, DiffCarriesOnlyNewAndChangedFiles) {
@@ -376,6 +383,60 @@ TEST_F(MkpatchTest, CheckListWarnsAboutListsThatMisread) {
     EXPECT_NE(Mkpatch({"checklist", "--launcher", "1.1.6.0", "list.ini"})
                   .out.find("downloads the replacement launcher"),
               std::string::npos);
+}
+
+// Releases in a row into one servers' root, each applied as a client would,
+// and the mistakes release refuses without touching what is announced.
+TEST_F(MkpatchTest, ReleaseAnnouncesOnePackageAtATime) {
+    Files version2 = kVersion1;
+    version2["readme.txt"] = "Welcome back\r\n";
+    MakeTree("v1", kVersion1);
+    MakeTree("v2", version2);
+    const std::string list = "srv/corvatheon_version/corvatheon2_online/SERVERVER.INI";
+    const std::string packages = "srv/corvatheon2_online/";
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        const char* says;    // on success in out, else in err
+        int announced;       // latest patch of the list afterwards
+    };
+    const std::vector<std::string> first = {"release", "--names", "utf8", "--next", "v1",
+                                            "--out",   "srv",     "--launcher", "1.1.6.0"};
+    auto with = [](std::vector<std::string> args, std::vector<std::string> more) {
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    };
+    // Signed where this build can sign: checked then as a keyed launcher checks.
+    std::vector<std::string> key;
+    if (Mkpatch({"keygen", "k"}).status == mkpatch::kOk) key = {"--key", "k.key"};
+    const std::vector<Case> cases = {
+        {"first release with --previous", with(first, {"--previous", "v1"}), "without --previous",
+         0},
+        {"first release", first, "release of patch 2: 00001.DAT", 2},
+        {"later release without --previous", first, "needs --previous", 2},
+        {"nothing changed", with(first, {"--previous", "v1"}), "nothing to release", 2},
+        {"later release", with(with(first, {"--previous", "v1", "--next", "v2"}), key),
+         "release of patch 3: 00002.DAT brings clients from patch 2", 3},
+        {"the tree of an older release",
+         with(first, {"--previous", "v1", "--next", "v2"}), "carries readme.txt of 14 bytes", 3},
+        {"a new launcher without Launcher.exe_",
+         with(first, {"--previous", "v2", "--launcher", "1.1.7.0"}), "put the new launcher", 3},
+    };
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.what);
+        Outcome outcome = Mkpatch(item.args);
+        const bool ok = outcome.status == mkpatch::kOk;
+        EXPECT_NE((ok ? outcome.out : outcome.err).find(item.says), std::string::npos)
+            << outcome.out << outcome.err;
+        const ServerListEntries entries =
+            ParseServerVersionList(Exists(list) ? ReadFile(list) : std::string());
+        EXPECT_EQ(AtoiLike(LastBytes(entries.second, 5)), item.announced);
+        EXPECT_FALSE(Exists(list + ".next"));
+    }
+    EXPECT_EQ(ApplyIn("client", packages + "00001.DAT"), ApplyResult::kApplied);
+    EXPECT_EQ(ApplyIn("client", packages + "00002.DAT"), ApplyResult::kApplied);
+    EXPECT_EQ(ReadTree("client"), version2);
+    EXPECT_FALSE(Exists(packages + "00003.DAT"));
 }
 
 }  // namespace

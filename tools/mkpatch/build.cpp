@@ -1,6 +1,4 @@
 // mkpatch build and diff: packing directory trees.
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -15,6 +13,7 @@
 #include "tools/mkpatch/file_ostream.h"
 #include "tools/mkpatch/mkpatch.h"
 #include "tools/mkpatch/name_encodings.h"
+#include "tools/mkpatch/parallel_deflate.h"
 #include "transfer/package_format.h"
 
 namespace launcher::mkpatch {
@@ -27,6 +26,7 @@ struct SourceFile {
     fs::path relative;
     fs::path path;
     std::string stored;  // relative, backslash-separated
+    std::uint64_t size = 0;
 };
 
 // UTF-8 whatever the system's own encoding of paths.
@@ -108,7 +108,7 @@ bool Collect(const fs::path& root, Names names, std::vector<SourceFile>& files, 
             ok = false;
             continue;
         }
-        SourceFile file{relative, item.path(), {}};
+        SourceFile file{relative, item.path(), {}, size};
         std::string error;
         if (!StoredName(relative, names, file.stored, error)) {
             err << "mkpatch: " << item.path().string() << ": " << error << "\n";
@@ -159,85 +159,8 @@ bool Inside(const fs::path& file, const fs::path& directory) {
     return !relative.empty() && *relative.begin() != "..";
 }
 
-// Deflates `file` into `stream` behind its entry header, a piece at a time, and
-// fills in the compressed size afterwards: no file is ever held whole, so the
-// limit is the format's, not this program's address space.
-bool WriteEntry(std::ostream& stream, const SourceFile& file, std::uint64_t& unpacked,
-                std::uint64_t& packed, std::string& error) {
-    std::ifstream in(file.path, std::ios::binary);
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(file.path, ec);
-    if (!in || ec) {
-        error = file.path.string() + ": cannot read";
-        return false;
-    }
-    if (size > kMostEntryBytes) {
-        error = file.path.string() + " is " + std::to_string(size) +
-                " bytes; a package entry holds at most " + kMostEntryText;
-        return false;
-    }
-    const std::string header =
-        EncodeEntryHeader(file.stored, static_cast<std::uint32_t>(size), 0);
-    const std::streamoff headerAt = stream.tellp();
-    stream << header;
-
-    z_stream z{};
-    if (deflateInit(&z, Z_BEST_COMPRESSION) != Z_OK) {
-        error = "zlib cannot be initialised";
-        return false;
-    }
-    std::string input(1 << 20, '\0');
-    std::string output(1 << 20, '\0');
-    unpacked = 0;
-    packed = 0;
-    int rc = Z_OK;
-    while (rc != Z_STREAM_END) {
-        in.read(input.data(), static_cast<std::streamsize>(input.size()));
-        if (in.bad()) break;
-        const auto got = static_cast<std::size_t>(in.gcount());
-        unpacked += got;
-        z.next_in = reinterpret_cast<Bytef*>(input.data());
-        z.avail_in = static_cast<uInt>(got);
-        const int flush = in.eof() ? Z_FINISH : Z_NO_FLUSH;
-        do {
-            z.next_out = reinterpret_cast<Bytef*>(output.data());
-            z.avail_out = static_cast<uInt>(output.size());
-            rc = deflate(&z, flush);
-            const std::size_t made = output.size() - z.avail_out;
-            packed += made;
-            stream.write(output.data(), static_cast<std::streamsize>(made));
-        } while (z.avail_out == 0 && rc == Z_OK);
-        if (!stream || packed > kMostEntryBytes || (rc != Z_OK && rc != Z_BUF_ERROR)) break;
-    }
-    deflateEnd(&z);
-    if (!stream) {
-        error = "cannot write the package";
-        return false;
-    }
-    if (rc != Z_STREAM_END || packed > kMostEntryBytes) {
-        error = file.path.string() +
-                (packed > kMostEntryBytes ? std::string(": compressed, it exceeds ") +
-                                                kMostEntryText + ", the most a package entry holds"
-                 : in.bad()               ? std::string(": cannot read")
-                                          : std::string(": compression failed"));
-        return false;
-    }
-    if (unpacked != size) {
-        error = file.path.string() + ": changed while it was packed";
-        return false;
-    }
-    const std::streamoff end = stream.tellp();
-    stream.seekp(headerAt + static_cast<std::streamoff>(header.size() - 4));
-    unsigned char field[4];
-    PutUint32(field, static_cast<std::uint32_t>(packed));
-    stream.write(reinterpret_cast<const char*>(field), sizeof field);
-    stream.seekp(end);
-    if (!stream) error = "cannot write the package";
-    return static_cast<bool>(stream);
-}
-
 int WritePackage(const std::string& output, const std::vector<const SourceFile*>& files,
-                 std::ostream& out, std::ostream& err) {
+                 unsigned threads, std::ostream& out, std::ostream& err) {
     if (files.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
         err << "mkpatch: too many files for one package\n";
         return kFailed;
@@ -260,16 +183,46 @@ int WritePackage(const std::string& output, const std::vector<const SourceFile*>
     std::uint64_t unpacked = 0;
     std::uint64_t largest = 0;
     std::string largestName;
-    for (const SourceFile* file : files) {
-        std::uint64_t size = 0;
-        std::uint64_t packed = 0;
-        std::string error;
-        if (!WriteEntry(stream, *file, size, packed, error)) return fail(error);
-        unpacked += size;
-        if (size + packed > largest || largestName.empty()) {
-            largest = size + packed;
-            largestName = file->stored;
+    std::vector<DeflateInput> inputs;
+    for (const SourceFile* file : files) inputs.push_back({file->path, file->size});
+    // Each entry's header goes out with a compressed size of 0, filled in
+    // once its stream has been written behind it.
+    std::streamoff headerAt = 0;
+    std::string error;
+    DeflateOutput entries;
+    entries.begin = [&](std::size_t index) {
+        headerAt = stream.tellp();
+        stream << EncodeEntryHeader(files[index]->stored,
+                                    static_cast<std::uint32_t>(files[index]->size), 0);
+        return static_cast<bool>(stream);
+    };
+    entries.write = [&](const unsigned char* bytes, std::size_t size) {
+        stream.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(size));
+        return static_cast<bool>(stream);
+    };
+    entries.end = [&](std::size_t index, std::uint64_t packed) {
+        const SourceFile& file = *files[index];
+        if (packed > kMostEntryBytes) {
+            error = file.path.string() + ": compressed, it exceeds " + kMostEntryText +
+                    ", the most a package entry holds";
+            return false;
         }
+        const std::streamoff end = stream.tellp();
+        stream.seekp(headerAt + static_cast<std::streamoff>(kEntryFixedBytes - 4 +
+                                                            file.stored.size() + 1));
+        unsigned char field[4];
+        PutUint32(field, static_cast<std::uint32_t>(packed));
+        stream.write(reinterpret_cast<const char*>(field), sizeof field);
+        stream.seekp(end);
+        unpacked += file.size;
+        if (file.size + packed > largest || largestName.empty()) {
+            largest = file.size + packed;
+            largestName = file.stored;
+        }
+        return static_cast<bool>(stream);
+    };
+    if (!DeflateFiles(inputs, threads, entries, error)) {
+        return fail(!error.empty() ? error : "cannot write the package");
     }
     if (!stream.Finish()) return fail(temporary + ": cannot write");
     std::error_code ec;
@@ -284,7 +237,7 @@ int WritePackage(const std::string& output, const std::vector<const SourceFile*>
 }  // namespace
 
 int Build(const std::string& output, const std::string& directory, std::ostream& out,
-          std::ostream& err, Names names) {
+          std::ostream& err, Names names, unsigned threads) {
     if (Inside(output, directory)) {
         err << "mkpatch: " << output << " lies inside " << directory
             << "; the package would contain itself\n";
@@ -294,11 +247,12 @@ int Build(const std::string& output, const std::string& directory, std::ostream&
     if (!Collect(directory, names, files, err)) return kFailed;
     std::vector<const SourceFile*> all;
     for (const auto& file : files) all.push_back(&file);
-    return WritePackage(output, all, out, err);
+    return WritePackage(output, all, threads, out, err);
 }
 
 int Diff(const std::string& output, const std::string& oldDirectory,
-         const std::string& newDirectory, std::ostream& out, std::ostream& err, Names names) {
+         const std::string& newDirectory, std::ostream& out, std::ostream& err, Names names,
+         unsigned threads) {
     if (Inside(output, newDirectory)) {
         err << "mkpatch: " << output << " lies inside " << newDirectory
             << "; the package would contain itself\n";
@@ -359,7 +313,7 @@ int Diff(const std::string& output, const std::string& oldDirectory,
     }
     out << "diff: " << added << " new, " << changed.size() - added << " changed, " << unchanged
         << " unchanged, " << removed << " only in the old tree\n";
-    return WritePackage(output, changed, out, err);
+    return WritePackage(output, changed, threads, out, err);
 }
 
 }  // namespace launcher::mkpatch

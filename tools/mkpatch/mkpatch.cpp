@@ -12,14 +12,16 @@ namespace {
 constexpr const char* kUsage =
     R"(usage: mkpatch COMMAND ...
 
-  mkpatch build [--names utf8|gbk] OUT.DAT DIR
+  mkpatch build [--names utf8|gbk] [--threads N] OUT.DAT DIR
       Packs every file under DIR (names relative to DIR) into the patch package
       OUT.DAT. Empty directories are not carried. A file holds at most 4 GiB - 1.
+      Compresses on N threads (default: one per core); the package is the same
+      whatever N.
       Names other than plain ASCII need --names, for the clients' code page:
       Windows clients read names in the system's code page (--names gbk stores
       them in code page 936, that of Chinese systems), Linux clients in UTF-8
       (--names utf8).
-  mkpatch diff [--names utf8|gbk] OUT.DAT OLD NEW
+  mkpatch diff [--names utf8|gbk] [--threads N] OUT.DAT OLD NEW
       Packs the files of NEW that are new or changed against OLD. Packages cannot
       delete files; files only in OLD are listed as a warning.
   mkpatch list PKG
@@ -49,6 +51,19 @@ constexpr const char* kUsage =
       A client that accepted a serial refuses every lower one for ever, so a
       serial not above that of the SERVERVER.SIG being replaced, or more than a
       day ahead of the time in seconds, is refused unless --force is given.
+  mkpatch release [--previous OLD] --next NEW --out ROOT [--key NAME.key]
+                  [--launcher VERSION] [--names utf8|gbk] [--serial N]
+                  [--valid-days D] [--force] [--threads N]
+      The next release in one step. ROOT is what the servers serve:
+      ROOT/corvatheon2_online/ the packages, ROOT/corvatheon_version/
+      corvatheon2_online/ the version list. The first release (nothing
+      announced in ROOT yet) packs all of NEW as 00001.DAT and announces patch
+      2; every later one packs what changed from OLD, the tree of the release
+      announced now, as the next package. Then the version list (launcher
+      VERSION: default the one announced now) and, with --key, SERVERVER.SIG as
+      'mkpatch sign' writes it. The package is verified, the list read back and
+      the signed release checked as the launcher does before the list is put
+      in place; a package that a list announces is never replaced.
   mkpatch checklist [--launcher VERSION] FILE
       Explains how the launcher reads the version list FILE and warns about
       lines that will not do what was meant; with SERVERVER.SIG beside FILE,
@@ -106,7 +121,7 @@ std::string Option(const std::vector<std::pair<std::string, std::string>>& optio
 
 bool ReadSignOptions(const std::vector<std::pair<std::string, std::string>>& options,
                      const std::string& key, const std::string& list, SignOptions& sign,
-                     std::string& error) {
+                     std::string& error, bool packagesGiven = true) {
     sign.keyFile = key;
     sign.listFile = list;
     sign.packageDirectory = Option(options, "--packages");
@@ -116,13 +131,14 @@ bool ReadSignOptions(const std::vector<std::pair<std::string, std::string>>& opt
     const std::string serial = Option(options, "--serial");
     const std::string days = Option(options, "--valid-days");
     try {
+        sign.defaultSerial = serial.empty();
         if (!serial.empty()) sign.serial = std::stoull(serial);
         if (!days.empty()) sign.validDays = std::stoi(days);
     } catch (const std::exception&) {
         error = "--serial and --valid-days take numbers";
         return false;
     }
-    if (key.empty() || sign.packageDirectory.empty() || sign.validDays < 1) {
+    if (key.empty() || (packagesGiven && sign.packageDirectory.empty()) || sign.validDays < 1) {
         error = "signing needs a key, --packages DIR and at least one valid day";
         return false;
     }
@@ -149,7 +165,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                  "--packages", "--serial", "--valid-days", "--force"};
     if (command == "sign") known = {"--key", "--packages", "--serial", "--valid-days", "--force"};
     if (command == "checklist") known = {"--launcher"};
-    if (command == "build" || command == "diff") known = {"--names"};
+    if (command == "release")
+        known = {"--previous", "--next",   "--out",        "--key",  "--launcher",
+                 "--names",    "--serial", "--valid-days", "--force", "--threads"};
+    if (command == "build" || command == "diff") known = {"--names", "--threads"};
     if (!SplitOptions(args, known, options, positional, error)) return BadUsage(err, error);
     const std::string nameOption = Option(options, "--names");
     Names names = Names::kUnsaid;
@@ -161,16 +180,22 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return BadUsage(err, "--names takes utf8 or gbk");
     }
 
+    unsigned threads = 0;
+    if (const std::string text = Option(options, "--threads"); !text.empty()) {
+        if (text.find_first_not_of("0123456789") != std::string::npos || text.size() > 3)
+            return BadUsage(err, "--threads takes a number (0: one per core)");
+        threads = static_cast<unsigned>(std::stoul(text));
+    }
     auto expect = [&](std::size_t count) {
         return positional.size() == count;
     };
     if (command == "build") {
         if (!expect(2)) return BadUsage(err, "build takes OUT.DAT DIR");
-        return Build(positional[0], positional[1], out, err, names);
+        return Build(positional[0], positional[1], out, err, names, threads);
     }
     if (command == "diff") {
         if (!expect(3)) return BadUsage(err, "diff takes OUT.DAT OLD NEW");
-        return Diff(positional[0], positional[1], positional[2], out, err, names);
+        return Diff(positional[0], positional[1], positional[2], out, err, names, threads);
     }
     if (command == "list") {
         if (!expect(1)) return BadUsage(err, "list takes PKG");
@@ -205,6 +230,22 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if (!ReadSignOptions(options, Option(options, "--key"), positional[0], sign, error))
             return BadUsage(err, error);
         return Sign(sign, out, err);
+    }
+    if (command == "release") {
+        ReleaseOptions release;
+        release.previous = Option(options, "--previous");
+        release.next = Option(options, "--next");
+        release.out = Option(options, "--out");
+        release.keyFile = Option(options, "--key");
+        release.launcherVersion = Option(options, "--launcher");
+        release.names = names;
+        release.threads = threads;
+        if (!expect(0) || release.next.empty() || release.out.empty())
+            return BadUsage(err, "release takes [--previous OLD] --next NEW --out ROOT");
+        if (!release.keyFile.empty() &&
+            !ReadSignOptions(options, release.keyFile, "", release.sign, error, false))
+            return BadUsage(err, error);
+        return Release(release, out, err);
     }
     if (command == "checklist") {
         if (!expect(1)) return BadUsage(err, "checklist takes [--launcher VERSION] FILE");

@@ -25,13 +25,18 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 enum class Names { kUnsaid, kUtf8, kGbk };
 
 // The commands, arguments already counted.
+// `threads` 0: one per core; the package is the same whatever the number.
 int Build(const std::string& output, const std::string& directory, std::ostream& out,
-          std::ostream& err, Names names = Names::kUnsaid);
+          std::ostream& err, Names names = Names::kUnsaid, unsigned threads = 0);
 int Diff(const std::string& output, const std::string& oldDirectory,
          const std::string& newDirectory, std::ostream& out, std::ostream& err,
-         Names names = Names::kUnsaid);
+         Names names = Names::kUnsaid, unsigned threads = 0);
 int List(const std::string& package, std::ostream& out, std::ostream& err);
 int Verify(const std::string& package, std::ostream& out, std::ostream& err);
+// The version list serverlist writes; empty, with the reason on `err`, when
+// the values cannot be announced.
+std::string ServerListText(const std::string& launcherVersion, const std::string& latest,
+                           std::ostream& err);
 int ServerList(const std::string& launcherVersion, const std::string& latest,
                const std::string& output, std::ostream& out, std::ostream& err);
 // `launcherVersion` may be empty: then the list is only explained.
@@ -51,12 +56,40 @@ struct SignOptions {
     // Signs a serial that is not above the replaced manifest's, or that lies
     // more than a day ahead of `now`.
     bool force = false;
+    // The serial is the time, not the operator's: when the replaced manifest
+    // already has it (signed again within a second), the next one is taken.
+    bool defaultSerial = false;
+    // Where the manifest is written; SERVERVER.SIG beside the list when empty
+    // (the serial is always compared with that one).
+    std::string manifestFile = {};
 };
 // Writes the signed manifest SERVERVER.SIG beside the list: serial, expiry, the
 // list's launcher version and latest patch, size and SHA-256 of every package
 // a client fetches and of Launcher.exe_ when it lies beside the list.
 int Sign(const SignOptions& options, std::ostream& out, std::ostream& err);
 std::int64_t NowSeconds();
+
+// Checks a signed release as a launcher built with the public key of
+// `keyFile` would: the manifest against the list, then every package and
+// Launcher.exe_ against the manifest.
+int CheckSignedRelease(const std::string& listFile, const std::string& manifestFile,
+                       const std::string& packageDirectory, const std::string& keyFile,
+                       std::ostream& out, std::ostream& err);
+
+struct ReleaseOptions {
+    std::string previous;  // the tree of the release being followed; empty for the first
+    std::string next;      // the tree being released
+    std::string out;       // the servers' root: the version list and package folders
+    std::string launcherVersion;  // empty: the one announced now, or this build's
+    Names names = Names::kUnsaid;
+    unsigned threads = 0;
+    std::string keyFile;  // empty: unsigned
+    SignOptions sign;     // serial, validity, force
+};
+// Packs the next package into `out`, writes the version list announcing it
+// (and the signed manifest), checks them as the launcher reads them, and only
+// then puts the list in place. Never replaces a package a list announced.
+int Release(const ReleaseOptions& options, std::ostream& out, std::ostream& err);
 
 // For checklist: the signed manifest beside the version list `listFile`, if
 // any, against the list's launcher version and latest patch: its serial and

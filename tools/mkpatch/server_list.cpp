@@ -43,26 +43,26 @@ std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
 }  // namespace
 
-int ServerList(const std::string& launcherVersion, const std::string& latest,
-               const std::string& output, std::ostream& out, std::ostream& err) {
+std::string ServerListText(const std::string& launcherVersion, const std::string& latest,
+                           std::ostream& err) {
     const std::string& version = launcherVersion;
     if (version.empty() || std::any_of(version.begin(), version.end(), [](unsigned char ch) {
             return std::isspace(ch) || std::iscntrl(ch);
         })) {
         err << "mkpatch: launcher version " << Quote(version)
             << " must be non-empty, without white space\n";
-        return kFailed;
+        return {};
     }
     if (version.size() > kLauncherCut) {
         err << "mkpatch: launcher version " << Quote(version) << " has " << version.size()
             << " bytes; the launcher compares only the last " << kLauncherCut
             << " bytes of its entry, so it would never match\n";
-        return kFailed;
+        return {};
     }
     if (!IsDigits(latest) || latest.size() > 5 || AtoiLike(latest) < 1) {
         err << "mkpatch: latest patch " << Quote(latest) << " must be a number from 1 to "
             << kHighestPatch << "\n";
-        return kFailed;
+        return {};
     }
     const int number = AtoiLike(latest);
     // The launcher entry must sort first and end in exactly the version. A
@@ -86,9 +86,15 @@ int ServerList(const std::string& launcherVersion, const std::string& latest,
         AtoiLike(LastBytes(entries.second, kPatchCut)) != number) {
         err << "mkpatch: internal error: the list would not read back as launcher " << version
             << ", patch " << number << "\n";
-        return kFailed;
+        return {};
     }
+    return text;
+}
 
+int ServerList(const std::string& launcherVersion, const std::string& latest,
+               const std::string& output, std::ostream& out, std::ostream& err) {
+    const std::string text = ServerListText(launcherVersion, latest, err);
+    if (text.empty()) return kFailed;
     if (output.empty()) {
         out << text;
         return kOk;
@@ -99,7 +105,8 @@ int ServerList(const std::string& launcherVersion, const std::string& latest,
             << std::generic_category().message(errno) << "\n";
         return kFailed;
     }
-    out << output << ": launcher version " << version << ", latest patch " << number << "\n";
+    out << output << ": launcher version " << launcherVersion << ", latest patch "
+        << AtoiLike(latest) << "\n";
     return kOk;
 }
 

@@ -1,19 +1,29 @@
 // mkpatch keygen and sign: the operator's side of signed updates.
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <ostream>
+#include <random>
 #include <sstream>
 #include <system_error>
+#include <vector>
 
 #include "engine/version_records.h"
 #include "integrity/ed25519.h"
 #include "integrity/sha256.h"
+#include "integrity/signed_update_verifier.h"
 #include "integrity/update_manifest.h"
 #include "platform/files.h"
 #include "tools/mkpatch/mkpatch.h"
+#include "transfer/file_check.h"
+
+#ifndef MKPATCH_BUILT_IN_KEYS
+#define MKPATCH_BUILT_IN_KEYS ""
+#endif
 
 namespace launcher::mkpatch {
 
@@ -101,7 +111,7 @@ bool ReplacedSerial(const std::string& path, std::uint64_t& serial, std::string&
 // A client stores the highest serial it accepted and refuses every lower one
 // for ever after: a serial that does not grow, or one far ahead of the time
 // (in milliseconds, say), locks the clients out of the releases that follow.
-bool CheckSerial(const SignOptions& options, const std::string& replaced, std::ostream& err) {
+bool CheckSerial(SignOptions& options, const std::string& replaced, std::ostream& err) {
     bool ok = true;
     auto refuse = [&](const std::string& what) {
         if (options.force) {
@@ -118,6 +128,9 @@ bool CheckSerial(const SignOptions& options, const std::string& replaced, std::o
         if (!ReplacedSerial(replaced, old, why)) {
             err << "mkpatch: warning: " << replaced << " is not readable (" << why
                 << "); the new serial is not compared with it\n";
+        } else if (options.serial <= old && options.defaultSerial && old < options.serial + kDay) {
+            // Signed again within the same second or so: the next serial will do.
+            options.serial = old + 1;
         } else if (options.serial <= old) {
             refuse("serial " + std::to_string(options.serial) + " is not above serial " +
                    std::to_string(old) + " of the " + replaced +
@@ -202,7 +215,6 @@ int Sign(const SignOptions& options, std::ostream& out, std::ostream& err) {
         return kFailed;
     }
     integrity::UpdateManifest manifest;
-    manifest.serial = options.serial;
     manifest.expires = options.now + static_cast<std::int64_t>(options.validDays) * 86400;
     manifest.latest = AtoiLike(LastBytes(entries.second, 5));
     manifest.launcherVersion = LastBytes(entries.first, 7);
@@ -212,8 +224,11 @@ int Sign(const SignOptions& options, std::ostream& out, std::ostream& err) {
         return kFailed;
     }
     const fs::path listDirectory = fs::path(options.listFile).parent_path();
-    const std::string output = (listDirectory / integrity::kManifestFile).string();
-    if (!CheckSerial(options, output, err)) return kFailed;
+    const std::string replaced = (listDirectory / integrity::kManifestFile).string();
+    const std::string output = options.manifestFile.empty() ? replaced : options.manifestFile;
+    SignOptions checked = options;
+    if (!CheckSerial(checked, replaced, err)) return kFailed;
+    manifest.serial = checked.serial;
     // A client at patch 1 fetches packages 1 .. latest-1.
     for (int n = 1; n < manifest.latest; ++n) {
         if (!AddFile(manifest, options.packageDirectory, FiveDigits(n) + ".DAT", err))
@@ -286,6 +301,65 @@ int CheckSignedManifest(const std::string& listFile, const std::string& launcher
              "release");
     }
     return warnings;
+}
+
+int CheckSignedRelease(const std::string& listFile, const std::string& manifestFile,
+                       const std::string& packageDirectory, const std::string& keyFile,
+                       std::ostream& out, std::ostream& err) {
+    std::string list;
+    std::string manifest;
+    std::string secretKey;
+    if (!ReadText(listFile, list) || !ReadText(manifestFile, manifest) ||
+        !ReadText(keyFile, secretKey)) {
+        err << "mkpatch: cannot read " << listFile << ", " << manifestFile << " or " << keyFile
+            << "\n";
+        return kFailed;
+    }
+    const std::string publicKey = integrity::PublicKeyOf(secretKey);
+    const std::vector<std::string> builtIn = integrity::SplitKeyList(MKPATCH_BUILT_IN_KEYS);
+    if (!builtIn.empty() && std::find(builtIn.begin(), builtIn.end(), publicKey) == builtIn.end()) {
+        err << "mkpatch: warning: the launcher of this build carries "
+            << MKPATCH_BUILT_IN_KEYS << ", not key " << publicKey
+            << "; it would refuse this release\n";
+    }
+    const ServerListEntries entries = ParseServerVersionList(list);
+    const std::string launcherVersion = LastBytes(entries.first, 7);
+    const int latest = AtoiLike(LastBytes(entries.second, 5));
+    // A scratch serial file: the operator's directory keeps no client state.
+    const fs::path serialFile =
+        fs::temp_directory_path() / ("mkpatch-serial-" + std::to_string(std::random_device{}()));
+    integrity::SignedUpdateVerifier verifier({publicKey}, {}, serialFile.string());
+    std::string why;
+    const bool accepted = verifier.Accept(manifest, launcherVersion, latest, why);
+    std::error_code ec;
+    fs::remove(serialFile, ec);
+    if (!accepted) {
+        err << "mkpatch: a launcher built with key " << publicKey << " would refuse the release: "
+            << why << "\n";
+        return kFailed;
+    }
+    std::vector<std::pair<std::string, fs::path>> files;
+    for (int n = 1; n < latest; ++n) {
+        const std::string name = FiveDigits(n) + ".DAT";
+        files.emplace_back(name, fs::path(packageDirectory) / name);
+    }
+    const fs::path replacement = fs::path(listFile).parent_path() / kReplacementLauncher;
+    if (fs::exists(replacement, ec)) files.emplace_back(kReplacementLauncher, replacement);
+    for (const auto& [name, path] : files) {
+        std::unique_ptr<IFileCheck> check = verifier.CheckFor(name);
+        if (!check) {
+            err << "mkpatch: " << manifestFile << " does not list " << name << "\n";
+            return kFailed;
+        }
+        check->Begin();
+        if (!FeedFilePrefix(path.string(), check->Size(), *check) || !check->Matches()) {
+            err << "mkpatch: " << path.string() << " does not match " << manifestFile << "\n";
+            return kFailed;
+        }
+    }
+    out << "checked as a launcher built with key " << publicKey << " checks it: signature, "
+        << "list, serial, expiry and " << files.size() << " files\n";
+    return kOk;
 }
 
 std::int64_t NowSeconds() {

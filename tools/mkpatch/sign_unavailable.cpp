@@ -23,6 +23,11 @@ int Sign(const SignOptions&, std::ostream&, std::ostream& err) {
     return Unavailable(err);
 }
 
+int CheckSignedRelease(const std::string&, const std::string&, const std::string&,
+                       const std::string&, std::ostream&, std::ostream& err) {
+    return Unavailable(err);
+}
+
 int CheckSignedManifest(const std::string& listFile, const std::string&, int, std::int64_t,
                         std::ostream& out) {
     const auto path = std::filesystem::path(listFile).parent_path() / "SERVERVER.SIG";
