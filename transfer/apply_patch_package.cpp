@@ -172,7 +172,7 @@ ApplyResult ExtractIntoFile(UncompressFunction uncompress, const std::string& pa
         }
         // A replaced file keeps its permissions.
         if (result == ApplyResult::kApplied && created == MappedNewFile::Created::kMapped &&
-            !file.Finish(produced, LooksLikeProgram(file.Data(), produced), path)) {
+            !file.Finish(produced, NeedsExecuteBits(file.Data(), produced), path)) {
             problem = "cannot write " + temporary;
             result = ApplyResult::kLocalFailure;
         }

@@ -13,6 +13,27 @@ namespace launcher::ui {
 
 const char* const kNewsErrorTitle = "新闻页面无法加载";
 
+namespace {
+
+// The launcher's own certificates (built in, or LAUNCHER_CA_BUNDLE) join the
+// system's in Qt's default configuration: its network access trusts them,
+// and the web engine view checks the certificates it refuses against them.
+void TrustLauncherCertificates() {
+    static const bool done = [] {
+        const QList<QSslCertificate> extra = QSslCertificate::fromData(
+            QByteArray::fromStdString(BuiltInCaCertificates()), QSsl::Pem);
+        if (!extra.isEmpty()) {
+            QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+            configuration.addCaCertificates(extra);
+            QSslConfiguration::setDefaultConfiguration(configuration);
+        }
+        return true;
+    }();
+    (void)done;
+}
+
+}  // namespace
+
 // In the window's colours, with a link that loads the news page again.
 QString CExplorer1::ErrorPage() const {
     return QStringLiteral(
@@ -27,24 +48,8 @@ QString CExplorer1::ErrorPage() const {
 
 CExplorer1::~CExplorer1() = default;
 
-// The launcher's own certificates (built in, or LAUNCHER_CA_BUNDLE) join the
-// system's in Qt's default configuration: its network access uses them, and
-// they are what a web engine certificate is checked against.
-void CExplorer1::TrustLauncherCertificates() {
-    static const bool done = [] {
-        const QList<QSslCertificate> extra = QSslCertificate::fromData(
-            QByteArray::fromStdString(BuiltInCaCertificates()), QSsl::Pem);
-        if (!extra.isEmpty()) {
-            QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-            configuration.addCaCertificates(extra);
-            QSslConfiguration::setDefaultConfiguration(configuration);
-        }
-        return true;
-    }();
-    (void)done;
-}
-
 void CExplorer1::Fill(QWidget* view) {
+    TrustLauncherCertificates();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(view);

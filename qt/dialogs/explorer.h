@@ -34,7 +34,6 @@ private:
     QString ErrorPage() const;
     // Makes `view` the pane's whole content.
     void Fill(QWidget* view);
-    static void TrustLauncherCertificates();
 
     QWidget* m_view = nullptr;
     QString m_url;

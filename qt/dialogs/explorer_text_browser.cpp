@@ -11,7 +11,6 @@
 namespace launcher::ui {
 
 CExplorer1::CExplorer1(QWidget* parent) : QWidget(parent) {
-    TrustLauncherCertificates();
     auto* view = new QTextBrowser(this);
     view->setOpenLinks(false);
     view->setFrameShape(QFrame::NoFrame);

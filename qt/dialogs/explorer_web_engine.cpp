@@ -19,7 +19,6 @@
 namespace launcher::ui {
 
 CExplorer1::CExplorer1(QWidget* parent) : QWidget(parent) {
-    TrustLauncherCertificates();
     auto* view = new QWebEngineView(this);
     view->setContextMenuPolicy(Qt::NoContextMenu);
     // Not the engine's own error page: ours, in the window's style.
@@ -33,7 +32,7 @@ CExplorer1::CExplorer1(QWidget* parent) : QWidget(parent) {
             });
     // The web engine trusts only the system's store: a certificate it refuses
     // is accepted when its chain verifies against the launcher's certificates
-    // (and the system's) for the page's host, and nothing else is overridden.
+    // (and the system's, see Fill) for the page's host; nothing else is.
     connect(view->page(), &QWebEnginePage::certificateError, this,
             [](QWebEngineCertificateError error) {
                 if (BuiltInCaCertificates().empty() || !error.isOverridable()) return;
