@@ -101,7 +101,7 @@ private:
     std::thread thread_;
 };
 
-double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
+double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
 
 struct Listed {
     std::uint64_t offset = 0;  // of the payload

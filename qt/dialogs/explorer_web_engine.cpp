@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QSslCertificate>
+#include <QSslError>
 #include <QUrl>
 #include <QWebEngineCertificateError>
 #include <QWebEngineLoadingInfo>
