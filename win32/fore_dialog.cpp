@@ -129,6 +129,7 @@ CForeDialog::~CForeDialog() {
     if (m_hAmountFont) ::DeleteObject(m_hAmountFont);
     if (m_hLinkFont) ::DeleteObject(m_hLinkFont);
     if (m_hIcon) ::DestroyIcon(m_hIcon);
+    if (m_hPaneBrush) ::DeleteObject(m_hPaneBrush);
 }
 
 CBitmapButton* CForeDialog::Button(int controlId) {
@@ -282,12 +283,15 @@ bool CForeDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR&
             return false;
         }
         case WM_CTLCOLORSTATIC: {
-            // White text without a background of its own; the news link blue.
+            // White text without a background of its own. The news link fills
+            // its pane: on the key colour every pixel but the glyphs would let
+            // the click through to the background.
             HDC dc = reinterpret_cast<HDC>(wParam);
             ::SetBkMode(dc, TRANSPARENT);
             const bool link = reinterpret_cast<HWND>(lParam) == GetDlgItem(kIdBrowser);
-            ::SetTextColor(dc, link ? RGB(32, 164, 255) : RGB(255, 255, 255));
-            result = reinterpret_cast<INT_PTR>(::GetStockObject(NULL_BRUSH));
+            ::SetTextColor(dc, link ? RGB(143, 179, 217) : RGB(255, 255, 255));
+            result = reinterpret_cast<INT_PTR>(link ? m_hPaneBrush
+                                                    : ::GetStockObject(NULL_BRUSH));
             return true;
         }
         case WM_SETCURSOR:

@@ -60,6 +60,8 @@ private:
     HICON m_hIcon = nullptr;
     HFONT m_hAmountFont = nullptr;
     HFONT m_hLinkFont = nullptr;
+    // The news pane's own colour, as our page for a news page that did not load.
+    HBRUSH m_hPaneBrush = ::CreateSolidBrush(RGB(19, 43, 63));
     CProgressCtrl m_progressFile;
     CProgressCtrl m_progressTotal;
     // Buttons 3, 5, 6, 7, 8, 1000, 4, 1, 2: the order their faces load in.
