@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <chrono>
+#include <cstdio>
 
 #include "engine/game_command_line.h"
 #include "engine/globals.h"
@@ -18,6 +19,7 @@
 #include "window/dialog_template.h"
 #include "window/display_choice.h"
 #include "window/launch_gate.h"
+#include "window/news_error_page.h"
 #include "window/page_links.h"
 
 namespace launcher::win {
@@ -164,12 +166,24 @@ BOOL CForeDialog::OnInitDialog() {
                    .messageBoxes = std::make_shared<WinMessageBoxes>(m_stop),
                    .stop = m_stop});
 
-    // No web browser is hosted yet: the pane shows the news page's address,
-    // which opens in the player's browser.
+    // The news page in the system's web browser control over the pane; where
+    // the system has none, the pane shows the page's address, which opens in
+    // the player's browser.
     m_strNewsUrl = ui::NewsAddress(m_deployment);
     HWND news = GetDlgItem(kIdBrowser);
-    ::SendMessageW(news, WM_SETFONT, reinterpret_cast<WPARAM>(m_hLinkFont), FALSE);
-    ::SetWindowTextW(news, win32::Wide(m_strNewsUrl).c_str());
+    RECT pane{};
+    ::GetWindowRect(news, &pane);
+    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&pane), 2);
+    HRESULT failure = S_OK;
+    if (m_browser.Create(m_hWnd, pane, failure)) {
+        ::ShowWindow(news, SW_HIDE);
+        m_browser.Navigate(m_strNewsUrl, ui::NewsErrorPage(m_strNewsUrl));
+    } else {
+        std::fprintf(stderr, "news pane: no web browser control (0x%08lx), showing the link\n",
+                     static_cast<unsigned long>(failure));
+        ::SendMessageW(news, WM_SETFONT, reinterpret_cast<WPARAM>(m_hLinkFont), FALSE);
+        ::SetWindowTextW(news, win32::Wide(m_strNewsUrl).c_str());
+    }
 
     StartWorker();
 
@@ -183,6 +197,10 @@ BOOL CForeDialog::OnInitDialog() {
     ::ShowWindow(GetDlgItem(kIdStaticDone), SW_HIDE);
     ::ShowWindow(GetDlgItem(kIdStaticVersion), SW_HIDE);
     return TRUE;
+}
+
+bool CForeDialog::PreTranslateMessage(MSG& msg) {
+    return m_browser.TranslateAccelerator(msg);
 }
 
 void CForeDialog::StartWorker() {
@@ -300,6 +318,9 @@ bool CForeDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR&
                 result = TRUE;
                 return true;
             }
+            return false;
+        case WM_DESTROY:
+            m_browser.Close();  // while its parent window is still there
             return false;
         case WM_CLOSE:
             OnClose();

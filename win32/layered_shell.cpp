@@ -119,6 +119,7 @@ INT_PTR CBackDialogBase::DoModal() {
     }
     MSG msg;
     while (!m_bEnded && ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (fore && m_pForeDialog->PreTranslateMessage(msg)) continue;
         if (fore && ::IsDialogMessageW(fore, &msg)) continue;
         if (::IsDialogMessageW(m_hWnd, &msg)) continue;
         ::TranslateMessage(&msg);

@@ -76,6 +76,8 @@ public:
 
     // Creates the window and lays it over the background window.
     void CreateOverParent();
+    // A message of the shared loop before the dialog keys: true when taken.
+    virtual bool PreTranslateMessage(MSG&) { return false; }
 
 protected:
     BOOL OnInitDialog() override;
