@@ -179,10 +179,9 @@ BOOL CForeDialog::OnInitDialog() {
         ::ShowWindow(news, SW_HIDE);
         m_browser.Navigate(m_strNewsUrl, ui::NewsErrorPage(m_strNewsUrl));
     } else {
-        std::fprintf(stderr, "news pane: no web browser control (0x%08lx), showing the link\n",
+        std::fprintf(stderr, "news pane: no web browser control (0x%08lx)\n",
                      static_cast<unsigned long>(failure));
-        ::SendMessageW(news, WM_SETFONT, reinterpret_cast<WPARAM>(m_hLinkFont), FALSE);
-        ::SetWindowTextW(news, win32::Wide(m_strNewsUrl).c_str());
+        ShowNewsLink();
     }
 
     StartWorker();
@@ -197,6 +196,14 @@ BOOL CForeDialog::OnInitDialog() {
     ::ShowWindow(GetDlgItem(kIdStaticDone), SW_HIDE);
     ::ShowWindow(GetDlgItem(kIdStaticVersion), SW_HIDE);
     return TRUE;
+}
+
+void CForeDialog::ShowNewsLink() {
+    std::fprintf(stderr, "news pane: showing the link\n");
+    HWND news = GetDlgItem(kIdBrowser);
+    ::SendMessageW(news, WM_SETFONT, reinterpret_cast<WPARAM>(m_hLinkFont), FALSE);
+    ::SetWindowTextW(news, win32::Wide(m_strNewsUrl).c_str());
+    ::ShowWindow(news, SW_SHOWNORMAL);
 }
 
 bool CForeDialog::PreTranslateMessage(MSG& msg) {
@@ -319,6 +326,11 @@ bool CForeDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR&
                 return true;
             }
             return false;
+        case CWebBrowserHost::kWmBrowserUnusable:
+            m_browser.Close();
+            ShowNewsLink();
+            result = 0;
+            return true;
         case WM_DESTROY:
             m_browser.Close();  // while its parent window is still there
             return false;

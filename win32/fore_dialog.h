@@ -53,6 +53,7 @@ private:
     void OnSettings();
     void OnClose();
     void OpenAddress(const std::string& address);
+    void ShowNewsLink();
     void StopWorker();
     void StartWorker();
     CBitmapButton* Button(int controlId);

@@ -224,7 +224,7 @@ public:
         if (!params || !m_pBrowser) return S_OK;
         // The arguments come last first.
         if (id == DISPID_NAVIGATEERROR && params->cArgs >= 5) {
-            if (!IsTopLevel(params->rgvarg[4])) return S_OK;
+            if (!IsTopLevel(params->rgvarg[4]) || m_bGivenUp) return S_OK;
             const VARIANT& status = params->rgvarg[1];
             const long code = status.vt == (VT_VARIANT | VT_BYREF) && status.pvarVal
                                   ? status.pvarVal->lVal
@@ -232,6 +232,13 @@ public:
             Trace("navigation failed (status " + Hex(code) + "), showing our page");
             if (params->rgvarg[0].vt == (VT_BOOL | VT_BYREF) && params->rgvarg[0].pboolVal)
                 *params->rgvarg[0].pboolVal = VARIANT_TRUE;  // not the control's own page
+            if (m_bErrorPending) {
+                // The empty page for ours failed too: no engine to draw.
+                m_bGivenUp = true;
+                Trace("the control cannot show our page, giving the pane up");
+                ::PostMessageW(m_hParent, CWebBrowserHost::kWmBrowserUnusable, 0, 0);
+                return S_OK;
+            }
             m_bErrorPending = true;
             BSTR blank = ::SysAllocString(L"about:blank");
             m_pBrowser->Navigate(blank, nullptr, nullptr, nullptr, nullptr);
@@ -255,6 +262,7 @@ private:
     IWebBrowser2* m_pBrowser = nullptr;  // the host's; cleared before it goes
     std::wstring m_errorPage;
     bool m_bErrorPending = false;
+    bool m_bGivenUp = false;
 };
 #pragma GCC diagnostic pop
 

@@ -17,6 +17,10 @@ class CBrowserSite;
 
 class CWebBrowserHost {
 public:
+    // Posted to the parent when the control cannot show even our page (no
+    // browser engine, as under Wine): the parent closes it and shows a link.
+    static constexpr UINT kWmBrowserUnusable = WM_APP + 2;
+
     CWebBrowserHost() = default;
     ~CWebBrowserHost();
     CWebBrowserHost(const CWebBrowserHost&) = delete;
