@@ -35,25 +35,26 @@ double BareReader(const std::wstring& url) {
     parts.lpszUrlPath = path;
     parts.dwUrlPathLength = 2048;
     if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) return 0;
-    HINTERNET session = WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    HINTERNET session = WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                    WINHTTP_NO_PROXY_BYPASS, 0);
     HINTERNET connection = session ? WinHttpConnect(session, host, parts.nPort, 0) : nullptr;
-    HINTERNET request = connection ? WinHttpOpenRequest(connection, L"GET", path, nullptr,
-                                                        WINHTTP_NO_REFERER,
-                                                        WINHTTP_DEFAULT_ACCEPT_TYPES, 0)
-                                   : nullptr;
+    HINTERNET request =
+        connection ? WinHttpOpenRequest(connection, L"GET", path, nullptr, WINHTTP_NO_REFERER,
+                                        WINHTTP_DEFAULT_ACCEPT_TYPES, 0)
+                   : nullptr;
     std::uint64_t total = 0;
     const auto start = Clock::now();
-    if (request && WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                      WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+    if (request &&
+        WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                           0) &&
         WinHttpReceiveResponse(request, nullptr)) {
         std::vector<char> block(64 * 1024);
         for (;;) {
             DWORD available = 0;
             if (!WinHttpQueryDataAvailable(request, &available)) break;
-            const DWORD wanted =
-                available == 0 ? static_cast<DWORD>(block.size())
-                               : std::min(available, static_cast<DWORD>(block.size()));
+            const DWORD wanted = available == 0
+                                     ? static_cast<DWORD>(block.size())
+                                     : std::min(available, static_cast<DWORD>(block.size()));
             DWORD delivered = 0;
             if (!WinHttpReadData(request, block.data(), wanted, &delivered) || delivered == 0)
                 break;

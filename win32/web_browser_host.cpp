@@ -43,8 +43,8 @@ void WriteDocument(IWebBrowser2* browser, const std::wstring& html) {
     IDispatch* dispatch = nullptr;
     IHTMLDocument2* document = nullptr;
     if (FAILED(browser->get_Document(&dispatch)) || !dispatch) return;
-    if (SUCCEEDED(dispatch->QueryInterface(IID_IHTMLDocument2,
-                                           reinterpret_cast<void**>(&document)))) {
+    if (SUCCEEDED(
+            dispatch->QueryInterface(IID_IHTMLDocument2, reinterpret_cast<void**>(&document)))) {
         if (SAFEARRAY* lines = ::SafeArrayCreateVector(VT_VARIANT, 0, 1)) {
             VARIANT* line = nullptr;
             if (SUCCEEDED(::SafeArrayAccessData(lines, reinterpret_cast<void**>(&line)))) {
@@ -226,9 +226,8 @@ public:
         if (id == DISPID_NAVIGATEERROR && params->cArgs >= 5) {
             if (!IsTopLevel(params->rgvarg[4]) || m_bGivenUp) return S_OK;
             const VARIANT& status = params->rgvarg[1];
-            const long code = status.vt == (VT_VARIANT | VT_BYREF) && status.pvarVal
-                                  ? status.pvarVal->lVal
-                                  : 0;
+            const long code =
+                status.vt == (VT_VARIANT | VT_BYREF) && status.pvarVal ? status.pvarVal->lVal : 0;
             Trace("navigation failed (status " + Hex(code) + "), showing our page");
             if (params->rgvarg[0].vt == (VT_BOOL | VT_BYREF) && params->rgvarg[0].pboolVal)
                 *params->rgvarg[0].pboolVal = VARIANT_TRUE;  // not the control's own page
@@ -274,8 +273,8 @@ bool CWebBrowserHost::Create(HWND parent, const RECT& rect, HRESULT& failure) {
     Close();
     m_pSite = new CBrowserSite(parent, rect);
     IOleClientSite* site = static_cast<IOleClientSite*>(m_pSite);
-    HRESULT hr = ::CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_IOleObject, reinterpret_cast<void**>(&m_pObject));
+    HRESULT hr = ::CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
+                                    reinterpret_cast<void**>(&m_pObject));
     if (SUCCEEDED(hr)) hr = m_pObject->SetClientSite(site);
     if (SUCCEEDED(hr)) {
         ::OleSetContainedObject(m_pObject, TRUE);
@@ -292,8 +291,8 @@ bool CWebBrowserHost::Create(HWND parent, const RECT& rect, HRESULT& failure) {
     m_pSite->SetBrowser(m_pBrowser);
     m_pBrowser->put_Silent(VARIANT_TRUE);  // no script error boxes over the launcher
     IOleInPlaceObject* inPlace = nullptr;
-    if (SUCCEEDED(m_pObject->QueryInterface(IID_IOleInPlaceObject,
-                                            reinterpret_cast<void**>(&inPlace)))) {
+    if (SUCCEEDED(
+            m_pObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)))) {
         inPlace->SetObjectRects(&rect, &rect);
         inPlace->Release();
     }
