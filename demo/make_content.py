@@ -77,7 +77,8 @@ def evolve(rng, files, version):
 
 def site(root):
     news = """<!DOCTYPE html>
-<html><head><meta charset="utf-8"><title>Corvatheon2</title>
+<html><head><meta charset="utf-8"><meta http-equiv="X-UA-Compatible" content="IE=edge">
+<title>Corvatheon2</title>
 <style>
 body { margin: 0; font-family: "Noto Sans CJK SC", sans-serif; color: #e8eef7;
        background: linear-gradient(160deg, #1d2b44, #0f3a4a); }

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
-#include <objbase.h>
+#include <ole2.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -19,8 +19,9 @@ namespace launcher::win {
 bool CBrevaneApp::InitInstance() {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES};
     ::InitCommonControlsEx(&controls);
-    // The picture decoder (WIC) is a COM service.
-    m_bComStarted = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    // The picture decoder (WIC) is a COM service, the news pane's browser an
+    // OLE control.
+    m_bComStarted = SUCCEEDED(::OleInitialize(nullptr));
 
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     const int r = std::rand();
@@ -34,7 +35,7 @@ bool CBrevaneApp::InitInstance() {
 }
 
 int CBrevaneApp::ExitInstance() {
-    if (m_bComStarted) ::CoUninitialize();
+    if (m_bComStarted) ::OleUninitialize();
     // A worker that did not end in time (in a network read or an engine
     // message box) must not see the program's statics destroyed.
     if (ui::WorkerThread::DetachedRunning() > 0) ::ExitProcess(0);

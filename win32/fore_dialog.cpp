@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <chrono>
+#include <cstdio>
 
 #include "engine/game_command_line.h"
 #include "engine/globals.h"
@@ -18,6 +19,7 @@
 #include "window/dialog_template.h"
 #include "window/display_choice.h"
 #include "window/launch_gate.h"
+#include "window/news_error_page.h"
 #include "window/page_links.h"
 
 namespace launcher::win {
@@ -129,6 +131,7 @@ CForeDialog::~CForeDialog() {
     if (m_hAmountFont) ::DeleteObject(m_hAmountFont);
     if (m_hLinkFont) ::DeleteObject(m_hLinkFont);
     if (m_hIcon) ::DestroyIcon(m_hIcon);
+    if (m_hPaneBrush) ::DeleteObject(m_hPaneBrush);
 }
 
 CBitmapButton* CForeDialog::Button(int controlId) {
@@ -163,12 +166,23 @@ BOOL CForeDialog::OnInitDialog() {
                    .messageBoxes = std::make_shared<WinMessageBoxes>(m_stop),
                    .stop = m_stop});
 
-    // No web browser is hosted yet: the pane shows the news page's address,
-    // which opens in the player's browser.
+    // The news page in the system's web browser control over the pane; where
+    // the system has none, the pane shows the page's address, which opens in
+    // the player's browser.
     m_strNewsUrl = ui::NewsAddress(m_deployment);
     HWND news = GetDlgItem(kIdBrowser);
-    ::SendMessageW(news, WM_SETFONT, reinterpret_cast<WPARAM>(m_hLinkFont), FALSE);
-    ::SetWindowTextW(news, win32::Wide(m_strNewsUrl).c_str());
+    RECT pane{};
+    ::GetWindowRect(news, &pane);
+    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&pane), 2);
+    HRESULT failure = S_OK;
+    if (m_browser.Create(m_hWnd, pane, failure)) {
+        ::ShowWindow(news, SW_HIDE);
+        m_browser.Navigate(m_strNewsUrl, ui::NewsErrorPage(m_strNewsUrl));
+    } else {
+        std::fprintf(stderr, "news pane: no web browser control (0x%08lx)\n",
+                     static_cast<unsigned long>(failure));
+        ShowNewsLink();
+    }
 
     StartWorker();
 
@@ -182,6 +196,18 @@ BOOL CForeDialog::OnInitDialog() {
     ::ShowWindow(GetDlgItem(kIdStaticDone), SW_HIDE);
     ::ShowWindow(GetDlgItem(kIdStaticVersion), SW_HIDE);
     return TRUE;
+}
+
+void CForeDialog::ShowNewsLink() {
+    std::fprintf(stderr, "news pane: showing the link\n");
+    HWND news = GetDlgItem(kIdBrowser);
+    ::SendMessageW(news, WM_SETFONT, reinterpret_cast<WPARAM>(m_hLinkFont), FALSE);
+    ::SetWindowTextW(news, win32::Wide(m_strNewsUrl).c_str());
+    ::ShowWindow(news, SW_SHOWNORMAL);
+}
+
+bool CForeDialog::PreTranslateMessage(MSG& msg) {
+    return m_browser.TranslateAccelerator(msg);
 }
 
 void CForeDialog::StartWorker() {
@@ -282,12 +308,15 @@ bool CForeDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR&
             return false;
         }
         case WM_CTLCOLORSTATIC: {
-            // White text without a background of its own; the news link blue.
+            // White text without a background of its own. The news link fills
+            // its pane: on the key colour every pixel but the glyphs would let
+            // the click through to the background.
             HDC dc = reinterpret_cast<HDC>(wParam);
             ::SetBkMode(dc, TRANSPARENT);
             const bool link = reinterpret_cast<HWND>(lParam) == GetDlgItem(kIdBrowser);
-            ::SetTextColor(dc, link ? RGB(32, 164, 255) : RGB(255, 255, 255));
-            result = reinterpret_cast<INT_PTR>(::GetStockObject(NULL_BRUSH));
+            ::SetTextColor(dc, link ? RGB(143, 179, 217) : RGB(255, 255, 255));
+            result = reinterpret_cast<INT_PTR>(link ? m_hPaneBrush
+                                                    : ::GetStockObject(NULL_BRUSH));
             return true;
         }
         case WM_SETCURSOR:
@@ -296,6 +325,14 @@ bool CForeDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR&
                 result = TRUE;
                 return true;
             }
+            return false;
+        case CWebBrowserHost::kWmBrowserUnusable:
+            m_browser.Close();
+            ShowNewsLink();
+            result = 0;
+            return true;
+        case WM_DESTROY:
+            m_browser.Close();  // while its parent window is still there
             return false;
         case WM_CLOSE:
             OnClose();

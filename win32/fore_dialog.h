@@ -15,6 +15,7 @@
 #include "owner/engine_owner.h"
 #include "win32/controls.h"
 #include "win32/layered_shell.h"
+#include "win32/web_browser_host.h"
 #include "window/download_progress.h"
 #include "window/engine_run.h"
 
@@ -40,6 +41,8 @@ public:
                        std::uint32_t lParam) override;
     void OnCancel() override;
 
+    bool PreTranslateMessage(MSG& msg) override;
+
 protected:
     BOOL OnInitDialog() override;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
@@ -50,6 +53,7 @@ private:
     void OnSettings();
     void OnClose();
     void OpenAddress(const std::string& address);
+    void ShowNewsLink();
     void StopWorker();
     void StartWorker();
     CBitmapButton* Button(int controlId);
@@ -57,9 +61,12 @@ private:
     Deployment m_deployment = BuiltInDeployment();
     ui::EngineRun m_run;  // the worker (m_pWorkerThread) and what it uses
     std::string m_strNewsUrl;
+    CWebBrowserHost m_browser;
     HICON m_hIcon = nullptr;
     HFONT m_hAmountFont = nullptr;
     HFONT m_hLinkFont = nullptr;
+    // The news pane's own colour, as our page for a news page that did not load.
+    HBRUSH m_hPaneBrush = ::CreateSolidBrush(RGB(19, 43, 63));
     CProgressCtrl m_progressFile;
     CProgressCtrl m_progressTotal;
     // Buttons 3, 5, 6, 7, 8, 1000, 4, 1, 2: the order their faces load in.

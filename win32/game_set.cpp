@@ -20,9 +20,30 @@ std::string ItemText(HWND combo, LRESULT index) {
     return win32::Utf8(text);
 }
 
+HICON ApplicationIcon(int sizeMetric) {
+    const int size = ::GetSystemMetrics(sizeMetric);
+    return static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(128),
+                                           IMAGE_ICON, size, size, 0));
+}
+
 }  // namespace
 
+CGameSet::~CGameSet() {
+    if (m_hSmallIcon) ::DestroyIcon(m_hSmallIcon);
+    if (m_hBigIcon) ::DestroyIcon(m_hBigIcon);
+}
+
 BOOL CGameSet::OnInitDialog() {
+    // The application's icon in the title, and no minimise or maximise box:
+    // a modal dialog is closed, never put away.
+    m_hSmallIcon = ApplicationIcon(SM_CXSMICON);
+    m_hBigIcon = ApplicationIcon(SM_CXICON);
+    ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
+    ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hBigIcon));
+    ::SetWindowLongPtrW(m_hWnd, GWL_STYLE,
+                        ::GetWindowLongPtrW(m_hWnd, GWL_STYLE) &
+                            ~static_cast<LONG_PTR>(WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+
     const ui::DialogTemplate& layout = ui::GameSetTemplate();
     PlaceControls(layout);
     // The client area the table gives, centred over the launcher.
@@ -39,7 +60,7 @@ BOOL CGameSet::OnInitDialog() {
     const int height = frame.bottom - frame.top;
     ::SetWindowPos(m_hWnd, nullptr, owner.left + (owner.right - owner.left - width) / 2,
                    owner.top + (owner.bottom - owner.top - height) / 2, width, height,
-                   SWP_NOZORDER);
+                   SWP_NOZORDER | SWP_FRAMECHANGED);
 
     for (int id : {kIdComboFullScreen, kIdComboWindowed})
         for (const char* resolution : kResolutions)

@@ -13,6 +13,7 @@ public:
     static constexpr int kIdComboWindowed = 1008;
 
     explicit CGameSet(HWND hOwner) : CDialog(kTemplateId, hOwner) {}
+    ~CGameSet() override;
 
 protected:
     BOOL OnInitDialog() override;
@@ -21,6 +22,9 @@ protected:
 private:
     void OnSelChange(int comboId, int fullScreen);
     void OnCancelSettings();
+
+    HICON m_hSmallIcon = nullptr;
+    HICON m_hBigIcon = nullptr;
 };
 
 }  // namespace launcher::win

@@ -57,7 +57,39 @@ bool DecodePng(UINT id, std::vector<BYTE>& pixels, int& width, int& height) {
     return true;
 }
 
+POINT ScreenPoint(HWND window, LPARAM lParam) {
+    POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    ::ClientToScreen(window, &point);
+    return point;
+}
+
 }  // namespace
+
+void CPressToMove::OnPress(HWND window, LPARAM lParam) {
+    m_bPressed = true;
+    m_ptPress = ScreenPoint(window, lParam);
+    ::SetCapture(window);
+}
+
+void CPressToMove::OnMouseMove(HWND window, WPARAM wParam, LPARAM lParam, HWND moved) {
+    if (!m_bPressed) return;
+    if (!(wParam & MK_LBUTTON)) {
+        OnRelease(window);
+        return;
+    }
+    const POINT point = ScreenPoint(window, lParam);
+    const int dx = point.x > m_ptPress.x ? point.x - m_ptPress.x : m_ptPress.x - point.x;
+    const int dy = point.y > m_ptPress.y ? point.y - m_ptPress.y : m_ptPress.y - point.y;
+    if (dx < ::GetSystemMetrics(SM_CXDRAG) && dy < ::GetSystemMetrics(SM_CYDRAG)) return;
+    OnRelease(window);
+    ::SendMessageW(moved, WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0);
+}
+
+void CPressToMove::OnRelease(HWND window) {
+    if (!m_bPressed) return;
+    m_bPressed = false;  // first: ReleaseCapture sends WM_CAPTURECHANGED here
+    if (::GetCapture() == window) ::ReleaseCapture();
+}
 
 CBackDialogBase::CBackDialogBase(UINT nPngId) : CDialog(kTemplateId, nullptr) {
     // A picture that does not decode leaves an empty, invisible background;
@@ -87,6 +119,7 @@ INT_PTR CBackDialogBase::DoModal() {
     }
     MSG msg;
     while (!m_bEnded && ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (fore && m_pForeDialog->PreTranslateMessage(msg)) continue;
         if (fore && ::IsDialogMessageW(fore, &msg)) continue;
         if (::IsDialogMessageW(m_hWnd, &msg)) continue;
         ::TranslateMessage(&msg);
@@ -198,8 +231,17 @@ bool CBackDialogBase::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_
             return false;
         case WM_LBUTTONDOWN:
             // A press on the picture (or on the controls layer's key colour,
-            // which lets it through) moves the launcher.
-            ::SendMessageW(m_hWnd, WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0);
+            // which lets it through) and a drag move the launcher.
+            m_press.OnPress(m_hWnd, lParam);
+            result = 0;
+            return true;
+        case WM_MOUSEMOVE:
+            m_press.OnMouseMove(m_hWnd, wParam, lParam, m_hWnd);
+            result = 0;
+            return true;
+        case WM_LBUTTONUP:
+        case WM_CAPTURECHANGED:
+            m_press.OnRelease(m_hWnd);
             result = 0;
             return true;
         case WM_CLOSE:
@@ -260,16 +302,20 @@ bool CForeDialogBase::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_
         case WM_CTLCOLORDLG:
             result = reinterpret_cast<INT_PTR>(m_hKeyBrush);
             return true;
+        // Only the dialog's own background gets these, and it is all key
+        // colour: where the window system does not pass such presses through
+        // (Wine), we hand the drag to the background ourselves.
         case WM_LBUTTONDOWN:
-            // Only the dialog's own background gets here, and it is all key
-            // colour: where the window system does not pass such presses
-            // through (Wine), we hand the drag to the background ourselves.
-            if (HWND parent = GetParent()) {
-                ::ReleaseCapture();
-                ::SendMessageW(parent, WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0);
-            }
+            m_press.OnPress(m_hWnd, lParam);
             result = 0;
             return true;
+        case WM_MOUSEMOVE:
+            if (HWND parent = GetParent()) m_press.OnMouseMove(m_hWnd, wParam, lParam, parent);
+            return false;
+        case WM_LBUTTONUP:
+        case WM_CAPTURECHANGED:
+            m_press.OnRelease(m_hWnd);
+            return false;
         default:
             return CDialog::OnMessage(message, wParam, lParam, result);
     }

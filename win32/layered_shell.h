@@ -15,6 +15,25 @@ namespace launcher::win {
 
 class CForeDialogBase;
 
+// A press that becomes a move of the launcher only once the pointer has left
+// the system's drag rectangle with the button held. A system move started by
+// the press itself leaves the window stuck to the pointer after a plain click
+// (Wine), until the next click.
+class CPressToMove {
+public:
+    // On WM_LBUTTONDOWN: captures the mouse for `window`.
+    void OnPress(HWND window, LPARAM lParam);
+    // On WM_MOUSEMOVE: past the drag distance, releases the capture and starts
+    // the system move of `moved`.
+    void OnMouseMove(HWND window, WPARAM wParam, LPARAM lParam, HWND moved);
+    // On WM_LBUTTONUP and WM_CAPTURECHANGED.
+    void OnRelease(HWND window);
+
+private:
+    bool m_bPressed = false;
+    POINT m_ptPress{};
+};
+
 class CBackDialogBase : public CDialog {
 public:
     static constexpr int kTemplateId = 142;
@@ -45,6 +64,7 @@ private:
     int m_nWidth = 0;
     int m_nHeight = 0;
     std::unique_ptr<CForeDialogBase> m_pForeDialog;
+    CPressToMove m_press;
     bool m_bEnded = false;
     INT_PTR m_nResult = IDCANCEL;
 };
@@ -56,6 +76,8 @@ public:
 
     // Creates the window and lays it over the background window.
     void CreateOverParent();
+    // A message of the shared loop before the dialog keys: true when taken.
+    virtual bool PreTranslateMessage(MSG&) { return false; }
 
 protected:
     BOOL OnInitDialog() override;
@@ -72,6 +94,7 @@ protected:
     const COLORREF m_crKey = RGB(0, 0, 0);
 
 private:
+    CPressToMove m_press;
     HBRUSH m_hKeyBrush = ::CreateSolidBrush(RGB(0, 0, 0));
 };
 

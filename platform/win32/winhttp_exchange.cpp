@@ -325,7 +325,10 @@ private:
             }
             if (x.first == x.last) x.first = x.last = 0;
             if (x.buffer.size() - x.last < size) {
-                if (x.first > 0) {
+                // Moving the unread bytes down only once the read part is at
+                // least as large keeps each byte's moves few; otherwise a slow
+                // reader cost a move of up to kPauseAbove for every block.
+                if (x.first > 0 && x.first >= x.Buffered()) {
                     std::memmove(x.buffer.data(), x.buffer.data() + x.first, x.Buffered());
                     x.last -= x.first;
                     x.first = 0;

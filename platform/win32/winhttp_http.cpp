@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/http.h"
 #include "platform/http_rules.h"
@@ -26,6 +27,8 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
+// Most body bytes a read takes from the helper's buffer at once.
+constexpr std::uint64_t kTakeBlock = 64 * 1024;
 // Longest wait before the stop flag and the clocks are looked at.
 constexpr milliseconds kPollSlice{50};
 // WinHTTP ends a silent connection by its own time-outs; ours only catch a
@@ -71,6 +74,11 @@ private:
     // (bytes before it are skipped when a server ignored the range).
     std::uint64_t position_ = 0;
     std::uint64_t readFrom_ = 0;
+    // Body bytes taken from the exchange in one go and handed out from here,
+    // [takenAt_, taken_.size()): the fetcher reads 1 KiB at a time, and a lock
+    // shared with the helper for each of those cost a third of the rate.
+    std::vector<char> taken_;
+    std::size_t takenAt_ = 0;
 
     // From Start on, across a retry without the range.
     std::optional<http_rules::SlowServerWatch> watch_;
@@ -117,6 +125,8 @@ bool WinHttpRequest::Send(std::uint32_t offset, std::uint32_t rangeFrom) {
     failure_ = HttpFailure::kUnnamed;
     answer_ = {};
     position_ = readFrom_ = 0;
+    taken_.clear();
+    takenAt_ = 0;
 
     exchange_ = std::make_shared<winhttp::Exchange>();
     if (!winhttp::StartExchange(exchange_, settings_, url_, rangeFrom)) {
@@ -179,6 +189,14 @@ bool WinHttpRequest::Read(char* buffer, std::size_t capacity, std::size_t& deliv
     if (answer_.noBody) return true;
     if (failed_ || !exchange_) return false;
 
+    if (takenAt_ < taken_.size()) {
+        delivered = std::min(capacity, taken_.size() - takenAt_);
+        std::memcpy(buffer, taken_.data() + takenAt_, delivered);
+        takenAt_ += delivered;
+        position_ += delivered;
+        return true;
+    }
+
     const std::uint64_t cap = settings_.maxBodyBytes;
     const auto idleLimit = milliseconds(settings_.receiveTimeoutMs);
     std::unique_lock lock(exchange_->mutex);
@@ -198,15 +216,19 @@ bool WinHttpRequest::Read(char* buffer, std::size_t capacity, std::size_t& deliv
         if (x.Buffered() > 0) {
             if (cap > 0 && position_ >= cap) return Fail(lock);
             std::uint64_t count =
-                std::min<std::uint64_t>({capacity, x.Buffered(), answer_.end - position_});
+                std::min<std::uint64_t>({kTakeBlock, x.Buffered(), answer_.end - position_});
             if (cap > 0) count = std::min(count, cap - position_);
-            std::memcpy(buffer, x.buffer.data() + x.first, static_cast<std::size_t>(count));
+            taken_.assign(x.buffer.data() + x.first,
+                          x.buffer.data() + x.first + static_cast<std::size_t>(count));
+            takenAt_ = 0;
             x.first += static_cast<std::size_t>(count);
-            position_ += count;
-            delivered = static_cast<std::size_t>(count);
             const bool wake = x.waitingForRoom && x.Buffered() < winhttp::kPauseAbove;
             lock.unlock();
             if (wake) x.changed.notify_all();
+            delivered = std::min(capacity, taken_.size());
+            std::memcpy(buffer, taken_.data(), delivered);
+            takenAt_ = delivered;
+            position_ += delivered;
             return true;
         }
         if (x.failed) return Fail(lock);

@@ -11,8 +11,6 @@
 
 namespace launcher::ui {
 
-const char* const kNewsErrorTitle = "新闻页面无法加载";
-
 namespace {
 
 // The launcher's own certificates (built in, or LAUNCHER_CA_BUNDLE) join the
@@ -34,16 +32,9 @@ void TrustLauncherCertificates() {
 
 }  // namespace
 
-// In the window's colours, with a link that loads the news page again.
+// The page both windows show, the retry link to the news page in it.
 QString CExplorer1::ErrorPage() const {
-    return QStringLiteral(
-               "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>%1</title></head>"
-               "<body style=\"margin:0; background-color:#132b3f; color:#e8eef7;"
-               " font-family:'Noto Sans CJK SC',sans-serif\">"
-               "<h1 style=\"font-size:18px; margin:10px 14px 4px; color:#ffd36b\">%1</h1>"
-               "<p style=\"font-size:13px; margin:0 14px\">请检查网络连接，然后"
-               "<a style=\"color:#8fb3d9\" href=\"%2\">重试</a>。</p></body></html>")
-        .arg(QString::fromUtf8(kNewsErrorTitle), m_url.toHtmlEscaped());
+    return QString::fromStdString(NewsErrorPage(m_url.toStdString()));
 }
 
 CExplorer1::~CExplorer1() = default;

@@ -7,10 +7,9 @@
 #include <QString>
 #include <QWidget>
 
-namespace launcher::ui {
+#include "window/news_error_page.h"
 
-// The title of the page shown when the news page cannot be loaded.
-extern const char* const kNewsErrorTitle;
+namespace launcher::ui {
 
 class CExplorer1 : public QWidget {
     Q_OBJECT
