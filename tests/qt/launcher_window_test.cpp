@@ -93,9 +93,10 @@ protected:
     // The game stand-in records when it started and the one argument it got.
     void WriteStandIn() {
         WriteFile("Corvatheon2.exe",
-                  "#!/bin/sh\ndate +%s%N > started.tmp && mv started.tmp started\n"
-                  "printf '%s' \"$1\" > params.tmp && mv params.tmp params\n"
-                  "echo $# > count\n");
+                  // `count` first: the test reads it once `started` and `params` exist.
+                  "#!/bin/sh\necho $# > count.tmp && mv count.tmp count\n"
+                  "date +%s%N > started.tmp && mv started.tmp started\n"
+                  "printf '%s' \"$1\" > params.tmp && mv params.tmp params\n");
         std::filesystem::permissions("Corvatheon2.exe", std::filesystem::perms::owner_all);
     }
     // A client at patch `client`, a server announcing our own launcher and
