@@ -16,10 +16,11 @@ namespace {
 
 // The ring entries pass through between reading and writing, so that a slow
 // write of one file does not hold up decompressing the next few, and nothing
-// is taken fresh per entry. Large outputs and payloads stay out of it (below);
-// what is left that does not fit, an unmapped payload larger than the ring, is
-// taken alone in memory of its own.
-constexpr std::size_t kRingBytes = std::size_t{40} << 20;
+// is taken fresh per entry. Large outputs and payloads stay out of it (below),
+// so it holds a few entries below 4 MiB at once; larger rings only took more
+// fresh memory (bench/README.md). What does not fit, an unmapped payload
+// larger than the ring, is taken alone in memory of its own.
+constexpr std::size_t kRingBytes = std::size_t{16} << 20;
 // Outputs from this size on are decompressed straight into the file's pages
 // (on the writer, in package order) rather than into the ring and written.
 constexpr std::uint32_t kIntoFileFrom = std::uint32_t{4} << 20;

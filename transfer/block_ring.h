@@ -19,7 +19,6 @@ public:
     explicit BlockRing(std::size_t size);
 
     std::size_t Size() const { return size_; }
-    bool Empty() const { return regions_.empty(); }
     // A region of `bytes` (at most Size()) after every region in use, or null
     // while it does not fit between them.
     unsigned char* Take(std::size_t bytes);
