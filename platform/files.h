@@ -19,6 +19,8 @@ public:
         kCreateFresh,
         // kCreateFresh with the execute bits: 0755 less the umask.
         kCreateFreshExecutable,
+        // Appended to; created for the owner alone (0600) when missing.
+        kAppendPrivate,
     };
     // No mode writes through a symbolic link: opening a link to write fails.
 
@@ -83,6 +85,9 @@ bool CopyFileMode(const std::string& from, const std::string& to);
 // Makes everything written below the current directory durable, at once: one
 // call after a whole patch package instead of a sync per file.
 bool SyncInstallation();
+// Bytes the current user may still write on the file system of `directory`;
+// -1 when it cannot be told.
+long long FreeSpace(const std::string& directory);
 // Reads a whole small file; false when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& contents);
 

@@ -15,6 +15,7 @@
 #include "owner/engine_owner.h"
 #include "win32/controls.h"
 #include "win32/layered_shell.h"
+#include "window/dialog_template.h"
 #include "window/download_progress.h"
 #include "window/engine_run.h"
 
@@ -52,6 +53,10 @@ private:
     void OpenAddress(const std::string& address);
     void StopWorker();
     void StartWorker();
+    // The speed or reason line, made beside the template's controls.
+    HWND CreateStatusLine(const ui::ControlTemplate& control, DWORD align);
+    // Shows a failed run's reason and the log once the worker has ended.
+    void ShowFailureNotice();
     CBitmapButton* Button(int controlId);
 
     Deployment m_deployment = BuiltInDeployment();
@@ -60,6 +65,10 @@ private:
     HICON m_hIcon = nullptr;
     HFONT m_hAmountFont = nullptr;
     HFONT m_hLinkFont = nullptr;
+    HFONT m_hSmallFont = nullptr;
+    HWND m_hSpeed = nullptr;   // speed and time left
+    HWND m_hReason = nullptr;  // a failed run's reason and the log
+    bool m_noticeShown = false;
     CProgressCtrl m_progressFile;
     CProgressCtrl m_progressTotal;
     // Buttons 3, 5, 6, 7, 8, 1000, 4, 1, 2: the order their faces load in.

@@ -105,6 +105,10 @@ bool File::Open(const std::string& path, Mode mode) {
         case Mode::kCreateAlways:
             disposition = CREATE_ALWAYS;
             break;
+        case Mode::kAppendPrivate:
+            // The directory's own permissions keep it private on Windows.
+            disposition = OPEN_ALWAYS;
+            break;
         case Mode::kCreateFresh:
         // Programs are known by their name on Windows: nothing to mark.
         case Mode::kCreateFreshExecutable:
@@ -130,7 +134,7 @@ bool File::Open(const std::string& path, Mode mode) {
         errno = EISDIR;
         return false;
     }
-    if (mode == Mode::kWriteExisting) {
+    if (mode == Mode::kWriteExisting || mode == Mode::kAppendPrivate) {
         LARGE_INTEGER end{};
         if (!::SetFilePointerEx(handle, end, nullptr, FILE_END)) {
             Failed();
@@ -338,6 +342,13 @@ bool CopyFileMode(const std::string& from, const std::string&) {
 // a user cannot flush a whole volume on Windows.
 bool SyncInstallation() {
     return true;
+}
+
+long long FreeSpace(const std::string& directory) {
+    ULARGE_INTEGER available{};
+    if (!::GetDiskFreeSpaceExW(WidePath(directory).c_str(), &available, nullptr, nullptr))
+        return -1;
+    return static_cast<long long>(available.QuadPart);
 }
 
 }  // namespace launcher

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "platform/http.h"
 #include "platform/http_rules.h"
@@ -55,6 +56,8 @@ private:
     bool Stopped() const { return stop_ && stop_->IsStopped(); }
     // Lets the helper go its own way; nothing of it is waited for.
     void Abandon();
+    // Holds the caller back so the body arrives no faster than the cap.
+    void Throttle(std::uint64_t delivered);
     bool Fail(std::unique_lock<std::mutex>& lock, HttpFailure failure = HttpFailure::kUnnamed);
 
     const HttpSettings settings_;
@@ -71,6 +74,8 @@ private:
     // (bytes before it are skipped when a server ignored the range).
     std::uint64_t position_ = 0;
     std::uint64_t readFrom_ = 0;
+    SteadyClock::time_point throttleStart_{};
+    std::uint64_t throttled_ = 0;
 
     // From Start on, across a retry without the range.
     std::optional<http_rules::SlowServerWatch> watch_;
@@ -172,6 +177,16 @@ std::uint64_t WinHttpRequest::QueryContentLength() {
     return answer_.length;
 }
 
+void WinHttpRequest::Throttle(std::uint64_t delivered) {
+    const std::uint64_t rate = settings_.maxBytesPerSecond;
+    if (rate == 0) return;
+    if (throttled_ == 0) throttleStart_ = SteadyClock::now();
+    throttled_ += delivered;
+    const auto due = throttleStart_ + milliseconds(throttled_ * 1000 / rate);
+    for (auto now = SteadyClock::now(); now < due && !Stopped(); now = SteadyClock::now())
+        std::this_thread::sleep_for(std::min<SteadyClock::duration>(due - now, kPollSlice));
+}
+
 bool WinHttpRequest::Read(char* buffer, std::size_t capacity, std::size_t& delivered) {
     delivered = 0;
     if (!headComplete_ || !answer_.rangeOk) return false;
@@ -207,6 +222,7 @@ bool WinHttpRequest::Read(char* buffer, std::size_t capacity, std::size_t& deliv
             const bool wake = x.waitingForRoom && x.Buffered() < winhttp::kPauseAbove;
             lock.unlock();
             if (wake) x.changed.notify_all();
+            Throttle(count);
             return true;
         }
         if (x.failed) return Fail(lock);
