@@ -1,12 +1,12 @@
 #include "engine/fetch.h"
 
 #include <algorithm>
+#include <chrono>
 #include <system_error>
 
 #include "engine/deployment.h"
 #include "engine/my_fun.h"
 #include "engine/run_log.h"
-#include "platform/clock.h"
 #include "platform/files.h"
 #include "transfer/download_file.h"
 
@@ -64,22 +64,27 @@ int FetchWithRetries(const std::string& url, const std::string& localPath,
 
     DownloadFailure ours;
     DownloadFailure& why = failure ? *failure : ours;
-    const EngineEnvironment* env = CMyFun::m_pEnvironment;
-    IClock& clock = env && env->clock ? *env->clock : SystemClock();
+    // Real time, as the HTTP client's own floor: the engine's clock may be a
+    // test's, standing still.
+    using Steady = std::chrono::steady_clock;
+    auto msSince = [](Steady::time_point start) {
+        return static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - start).count());
+    };
     // Only attempts that brought nothing count against the five: one that
     // added bytes (the next continues where it ended) is progress. The file as
     // a whole is held to the rate floor instead, so a trickle still ends.
-    const std::uint32_t firstStarted = clock.TickCount();
+    const Steady::time_point firstStarted = Steady::now();
     std::uint64_t gained = 0;
     for (int fruitless = 0; fruitless < kDownloadAttempts;) {
         if (EngineStopped()) return 0;
         const long long before = std::max(FileSize(localPath), 0LL);
-        const std::uint32_t started = clock.TickCount();
+        const Steady::time_point started = Steady::now();
         const int fetched = DownloadFile(url, localPath, context, &why);
         const long long after = std::max(FileSize(localPath), 0LL);
         std::string line = "GET " + url + " status " + std::to_string(why.status) + ", " +
                            ByteCount(static_cast<std::uint64_t>(std::max(after - before, 0LL))) +
-                           " in " + std::to_string(clock.TickCount() - started) + " ms";
+                           " in " + std::to_string(msSince(started)) + " ms";
         if (!fetched)
             line += ", failed: " + DescribeFetchFailure("it", url, localPath, maxBodyBytes, why);
         LogLine(line);
@@ -88,7 +93,7 @@ int FetchWithRetries(const std::string& url, const std::string& localPath,
         // Small files have no floor: every attempt at them counts.
         if (after > before && context.http.lowSpeedBytes > 0) {
             gained += static_cast<std::uint64_t>(after - before);
-            const std::uint64_t elapsedMs = clock.TickCount() - firstStarted;
+            const std::uint64_t elapsedMs = msSince(firstStarted);
             const std::uint64_t floorMs = std::uint64_t{context.http.lowSpeedSeconds} * 1000;
             if (elapsedMs >= floorMs &&
                 gained * 1000 < std::uint64_t{context.http.lowSpeedBytes} * elapsedMs)
