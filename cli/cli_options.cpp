@@ -1,5 +1,7 @@
 #include "cli/cli_options.h"
 
+#include "engine/byte_rate.h"
+
 namespace launcher {
 
 std::string CliUsage() {
@@ -9,6 +11,10 @@ std::string CliUsage() {
            "  --version-host HOST[:PORT]   host of the version list (default: built in)\n"
            "  --download-host HOST[:PORT]  host of the patch packages (default: built in)\n"
            "  --start-game                 start the game once the client is up to date\n"
+           "  --log PATH                   append the run's log to PATH (default: launcher.log)\n"
+           "  --no-log                     write no log\n"
+           "  --max-rate RATE              download at most RATE bytes per second\n"
+           "                               (a number, optionally with K, M or G: 2M)\n"
            "  --help                       show this text\n"
            "  --version                    show the launcher version\n"
            "\n"
@@ -33,6 +39,18 @@ CliOptions ParseCliOptions(const std::vector<std::string>& arguments, Deployment
             value(options.deployment.versionHost);
         } else if (arg == "--download-host") {
             value(options.deployment.downloadHost);
+        } else if (arg == "--log") {
+            if (i + 1 >= arguments.size() || arguments[i + 1].empty())
+                options.error = "--log needs a path";
+            else
+                options.logPath = arguments[++i];
+        } else if (arg == "--no-log") {
+            options.logPath.clear();
+        } else if (arg == "--max-rate") {
+            if (i + 1 >= arguments.size() || !ParseByteRate(arguments[i + 1], options.maxRate))
+                options.error = "--max-rate needs a rate such as 500K or 2M";
+            else
+                ++i;
         } else if (arg == "--start-game") {
             options.startGame = true;
         } else if (arg == "--help" || arg == "-h") {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@ struct CliOptions {
     bool startGame = false;
     bool showHelp = false;
     bool showVersion = false;
+    std::string logPath = "launcher.log";  // empty: --no-log
+    std::uint64_t maxRate = 0;             // bytes per second; 0: no cap
     std::string error;  // set when the command line is not usable
 };
 

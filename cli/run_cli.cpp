@@ -41,7 +41,9 @@ int RunCli(int argc, char** argv) {
     run.Prepare({.deployment = options.deployment,
                  .applicationName = "LauncherCli",
                  .messageBoxes = std::make_shared<ConsoleMessageBoxes>(),
-                 .stop = stop});
+                 .stop = stop,
+                 .maxBytesPerSecond = options.maxRate,
+                 .logPath = options.logPath});
     if (options.showVersion) {
         std::printf("LauncherCli %s\n", g_strLauncherVersion.c_str());
         return kExitUpToDate;
@@ -67,6 +69,8 @@ int RunCli(int argc, char** argv) {
     }
     run.Join();
     owner->FinishLine();
+    if (const std::string summary = owner->Summary(); !summary.empty())
+        std::fprintf(stderr, "%s\n", summary.c_str());
 
     if (g_fSelfUpdate == 2.0f) {
         std::fprintf(stderr,

@@ -1,6 +1,7 @@
 #include "cli/terminal_owner.h"
 
 #include "cli/printable_text.h"
+#include "engine/run_log.h"
 
 namespace launcher {
 
@@ -18,9 +19,18 @@ std::string Bar(std::uint64_t done, std::uint64_t whole) {
 
 }  // namespace
 
-std::string FormatAmount(std::uint32_t bytes) {
-    if (bytes < 1024) return std::to_string(bytes) + " B";
-    return std::to_string(bytes >> 10) + " kb";
+std::string FormatAmount(std::uint32_t bytes) { return ByteCount(bytes); }
+
+std::string TerminalOwner::Summary() const {
+    if (downloaded_ == 0) return {};
+    const double seconds = (lastTick_ - firstTick_) / 1000.0;
+    char text[96];
+    std::snprintf(text, sizeof text, "downloaded %s in %.1f s", ByteCount(downloaded_).c_str(),
+                  seconds);
+    std::string line = text;
+    if (seconds > 0)
+        line += " (" + ByteCount(static_cast<std::uint64_t>(static_cast<double>(downloaded_) / seconds)) + "/s)";
+    return line;
 }
 
 TerminalOwner::TerminalOwner(std::FILE* out, bool barsOnTerminal, IClock& clock)
@@ -78,11 +88,25 @@ void TerminalOwner::OnCancel() {
 void TerminalOwner::OnProgress(std::uint32_t present, std::uint32_t announced) {
     const std::uint32_t now = clock_.TickCount();
     const bool newFile = announced != fileAnnounced_ || present < filePresent_;
+    if (newFile && !measuring_) {
+        measuring_ = true;
+        firstTick_ = now;
+    }
     if (newFile) {
         // A new file (or a new attempt at one): measure from here.
         fileAnnounced_ = announced;
         fileStartBytes_ = present;
         fileStartTick_ = now;
+        rate_.Restart(now, present);
+        if (present > 0 && present < announced) {
+            FinishLine();
+            std::fprintf(out_, "continuing at %s of %s\n", FormatAmount(present).c_str(),
+                         FormatAmount(announced).c_str());
+        }
+    } else {
+        rate_.Add(now, present);
+        downloaded_ += present - filePresent_;
+        lastTick_ = now;
     }
     filePresent_ = present;
     const bool complete = present == announced;
@@ -102,9 +126,9 @@ void TerminalOwner::OnProgress(std::uint32_t present, std::uint32_t announced) {
                          FormatAmount(announced).c_str());
         } else if (quarter > lastQuarter_) {
             lastQuarter_ = quarter;
-            std::fprintf(out_, "download: %s of %s (%d%%), total %d%%\n",
+            std::fprintf(out_, "download: %s of %s (%d%%), total %d%%%s\n",
                          FormatAmount(present).c_str(), FormatAmount(announced).c_str(),
-                         quarter * 25, totalPosition_);
+                         quarter * 25, totalPosition_, SpeedSuffix(present, announced).c_str());
         }
     }
     if (complete && present > fileStartBytes_) ReportRate(now);
@@ -112,21 +136,30 @@ void TerminalOwner::OnProgress(std::uint32_t present, std::uint32_t announced) {
 
 void TerminalOwner::ReportRate(std::uint32_t now) {
     const double seconds = (now - fileStartTick_) / 1000.0;
-    const double megabytes = (filePresent_ - fileStartBytes_) / 1048576.0;
+    const std::uint64_t bytes = filePresent_ - fileStartBytes_;
     FinishLine();
     if (seconds > 0) {
-        std::fprintf(out_, "download: %.1f MiB in %.2f s (%.1f MiB/s)\n", megabytes, seconds,
-                     megabytes / seconds);
+        std::fprintf(out_, "download: %s in %.2f s (%s/s)\n", ByteCount(bytes).c_str(), seconds,
+                     ByteCount(static_cast<std::uint64_t>(static_cast<double>(bytes) / seconds)).c_str());
     }
+}
+
+std::string TerminalOwner::SpeedSuffix(std::uint32_t present, std::uint32_t announced) const {
+    const std::uint32_t now = clock_.TickCount();
+    const double rate = rate_.BytesPerSecond(now);
+    if (rate < 0 || present >= announced) return {};
+    return PrintableText("  " + ui::SpeedText(rate, rate_.SecondsLeft(announced - present, now)));
 }
 
 void TerminalOwner::DrawBars(std::uint32_t present, std::uint32_t announced) {
     const unsigned percent =
         announced ? static_cast<unsigned>(std::uint64_t{present} * 100 / announced) : 0;
-    std::fprintf(out_, "\r file %s %3u%% %s / %s   total %s %3d%% ", Bar(present, announced).c_str(),
-                 percent, FormatAmount(present).c_str(), FormatAmount(announced).c_str(),
+    // Padded so that a shorter line covers the end of the one before.
+    std::fprintf(out_, "\r file %s %3u%% %s / %s   total %s %3d%%%-24s",
+                 Bar(present, announced).c_str(), percent, FormatAmount(present).c_str(),
+                 FormatAmount(announced).c_str(),
                  Bar(static_cast<std::uint64_t>(totalPosition_ < 0 ? 0 : totalPosition_), 100).c_str(),
-                 totalPosition_);
+                 totalPosition_, SpeedSuffix(present, announced).c_str());
     std::fflush(out_);
     lineOpen_ = true;
 }

@@ -8,6 +8,7 @@
 
 #include "owner/engine_owner.h"
 #include "platform/clock.h"
+#include "window/rate_estimator.h"
 
 namespace launcher {
 
@@ -26,11 +27,15 @@ public:
     bool CloseRequested() const { return closeRequested_; }
     // Ends a progress line in progress so that later output starts cleanly.
     void FinishLine();
+    // "downloaded 107.9 MiB in 42.0 s (2.6 MiB/s)"; empty when nothing came.
+    std::string Summary() const;
 
 private:
     void OnProgress(std::uint32_t present, std::uint32_t announced);
     void DrawBars(std::uint32_t present, std::uint32_t announced);
     void ReportRate(std::uint32_t now);
+    // "  2.4 MiB/s  剩余 0:42" while the speed is known, else empty.
+    std::string SpeedSuffix(std::uint32_t present, std::uint32_t announced) const;
 
     std::FILE* out_;
     bool bars_;
@@ -47,9 +52,15 @@ private:
     std::uint32_t filePresent_ = 0;
     std::uint32_t fileStartBytes_ = 0;
     std::uint32_t fileStartTick_ = 0;
+    ui::RateEstimator rate_;
+    // The whole run: bytes received and the ticks of the first and last.
+    std::uint64_t downloaded_ = 0;
+    bool measuring_ = false;
+    std::uint32_t firstTick_ = 0;
+    std::uint32_t lastTick_ = 0;
 };
 
-// "1234 kb" / "999 B" style amounts for the console.
+// "999 B" / "12.3 MiB" style amounts for the console.
 std::string FormatAmount(std::uint32_t bytes);
 
 }  // namespace launcher

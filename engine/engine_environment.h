@@ -13,6 +13,7 @@ namespace launcher {
 class IClock;
 class IUpdateVerifier;
 class IMessageBoxes;
+class RunLog;
 class StopFlag;
 
 struct EngineEnvironment {
@@ -27,6 +28,8 @@ struct EngineEnvironment {
     std::shared_ptr<IUpdateVerifier> verifier;
     // Caption of the application's own notices: the program's name.
     std::string applicationName = "Launcher";
+    // The run's log; null: none.
+    std::shared_ptr<RunLog> log;
 };
 
 // Caption of the engine's message boxes.

@@ -1,5 +1,6 @@
 // The engine's state machine: one step per call, driven by the worker.
 #include "engine/my_fun.h"
+#include "engine/run_log.h"
 
 #include <mutex>
 
@@ -208,6 +209,7 @@ std::string FailureReason() {
 void FailRun(const std::string& reason) {
     g_nLaunchBlock = 2;
     SetFailureReason(reason);
+    LogLine("failed: " + reason);
 }
 
 }  // namespace launcher

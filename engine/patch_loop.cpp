@@ -7,6 +7,7 @@
 #include "engine/fetch.h"
 #include "engine/globals.h"
 #include "engine/my_fun.h"
+#include "engine/run_log.h"
 #include "engine/signed_updates.h"
 #include "engine/version_records.h"
 #include "platform/files.h"
@@ -128,6 +129,7 @@ int ApplyPatch() {
         return 0;
     }
     RemoveFile(name);
+    LogLine("applied " + name);
 
     const int latest = CMyFun::m_nLatestVersion;
     const int start = CMyFun::m_nStartVersion;

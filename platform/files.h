@@ -28,6 +28,8 @@ public:
         // Created only where nothing stands at the name, readable by its owner
         // alone from the first byte on (0600; on Windows the folder's rights).
         kCreateNewPrivate,
+        // Appended to; created for the owner alone (0600) when missing.
+        kAppendPrivate,
     };
     // Only regular files open: a directory, FIFO or device at the name fails
     // at once, without blocking. No mode but kReadThroughLinks follows a
@@ -105,6 +107,9 @@ bool SyncDirectory(const std::string& path);
 // Makes everything written below the current directory durable, at once: one
 // call after a whole patch package instead of a sync per file.
 bool SyncInstallation();
+// Bytes the current user may still write on the file system of `directory`;
+// -1 when it cannot be told.
+long long FreeSpace(const std::string& directory);
 // Reads a whole small file; false when it cannot be read, with the reason in
 // `why` when given.
 bool ReadWholeFile(const std::string& path, std::string& contents, std::string* why = nullptr);

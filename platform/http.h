@@ -24,6 +24,8 @@ struct HttpSettings {
     unsigned deadlineMs = 0;
     unsigned lowSpeedBytes = 1024;
     unsigned lowSpeedSeconds = 60;
+    // Bandwidth cap of the body in bytes per second; 0: none.
+    std::uint64_t maxBytesPerSecond = 0;
     // Largest body accepted; 0 means no limit.
     std::uint64_t maxBodyBytes = 0;
     // TLS public key pin in curl's form ("sha256//BASE64;..."); empty: none.

@@ -50,6 +50,10 @@ int TotalBarPosition(int latest, int start, int client, std::uint32_t present,
     return static_cast<int>(static_cast<std::uint32_t>(steps * TotalBarStep(latest, start)));
 }
 
+std::uint64_t SpaceNeeded(std::uint64_t announced, std::uint64_t present) {
+    return (announced > present ? announced - present : 0) + kUnpackMargin * announced;
+}
+
 int DownloadFile(const std::string& url, const std::string& localPath,
                  const DownloadContext& context, DownloadFailure* failure) {
     DownloadFailure ignored;
@@ -105,9 +109,17 @@ int DownloadFile(const std::string& url, const std::string& localPath,
     }
 
     int status = 0;
-    if (!request->QueryStatusCode(status) || status != 200) return 0;
+    if (!request->QueryStatusCode(status)) return 0;
+    why.status = status;
+    if (status != 200) {
+        why.remoteReason = "HTTP status " + std::to_string(status);
+        return 0;
+    }
     std::uint64_t length = request->QueryContentLength();
-    if (length == 0) return 0;
+    if (length == 0) {
+        why.remoteReason = "no length announced";
+        return 0;
+    }
     if (context.http.maxBodyBytes > 0 && length > context.http.maxBodyBytes) {
         why.kind = DownloadFailure::Kind::kTooLarge;
         return 0;
@@ -123,6 +135,16 @@ int DownloadFile(const std::string& url, const std::string& localPath,
         return 0;
     }
     const auto announced = static_cast<std::uint32_t>(length);
+    if (context.checkFreeSpace) {
+        const std::uint64_t needed = SpaceNeeded(announced, present);
+        const long long free = FreeSpace(".");
+        if (free >= 0 && static_cast<std::uint64_t>(free) < needed) {
+            why.kind = DownloadFailure::Kind::kDiskFull;
+            why.needed = needed;
+            why.free = static_cast<std::uint64_t>(free);
+            return 0;
+        }
+    }
     if (check) {
         check->Begin();
         if (present <= announced && !FeedFilePrefix(localPath, present, *check))

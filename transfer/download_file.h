@@ -25,6 +25,8 @@ struct DownloadContext {
     std::shared_ptr<StopFlag> stop;
     // When set: the file's size and hash from a signed manifest (may be null).
     IFileCheck* check = nullptr;
+    // Whether to refuse a file the disk has no room for (packages).
+    bool checkFreeSpace = false;
 };
 
 // Step of the total bar and its position for patch numbers latest N, start B,
@@ -47,13 +49,26 @@ struct DownloadFailure {
         kLocalFile,  // the local file could not be opened, written or closed
         kTooLarge,   // the announced length is above HttpSettings::maxBodyBytes
         kOver4GiB,   // the announced length does not fit the 32-bit progress and offsets
+        kDiskFull,   // too little free space for the file and its unpacking
     };
     Kind kind = Kind::kNone;
     int localError = 0;  // errno of the failed file operation (kLocalFile), 0 if unknown
     // kRemote: what the HTTP client named of it ("more than 10 redirects"), or empty.
     std::string remoteReason = {};
     std::uint64_t announced = 0;  // kOver4GiB: the length the server announced
+    int status = 0;               // HTTP status of the answer, 0 when none came
+    // kDiskFull: what the file needs and what is free, in bytes.
+    std::uint64_t needed = 0;
+    std::uint64_t free = 0;
 };
+
+// Room a file of `announced` bytes with `present` of them on disk needs: the
+// rest of it, and, for a package, its entries unpacked beside it (each is
+// written to a temporary before it replaces the old file, and the package
+// stays until all are in). Zlib rarely packs game data tighter than 2:1, so
+// twice the package covers the unpacked entries.
+inline constexpr std::uint64_t kUnpackMargin = 2;
+std::uint64_t SpaceNeeded(std::uint64_t announced, std::uint64_t present);
 
 // Returns 1 when the local file ends the attempt with the announced length, 0
 // otherwise (and says why in `failure` when it is given). Never deletes a

@@ -8,6 +8,7 @@
 
 #include "engine/game_command_line.h"
 #include "engine/globals.h"
+#include "engine/my_fun.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
@@ -21,6 +22,8 @@
 #include "window/launch_gate.h"
 #include "window/news_error_page.h"
 #include "window/page_links.h"
+#include "window/status_lines.h"
+#include "window/window_settings.h"
 
 namespace launcher::win {
 
@@ -66,8 +69,8 @@ void RepaintUnder(HWND control) {
 
 class ProgressStatics final : public ui::IDownloadProgressView {
 public:
-    ProgressStatics(HWND received, HWND total, HWND bar, HWND note)
-        : m_received(received), m_total(total), m_bar(bar), m_note(note) {}
+    ProgressStatics(HWND received, HWND total, HWND bar, HWND note, HWND speed)
+        : m_received(received), m_total(total), m_bar(bar), m_note(note), m_speed(speed) {}
 
     void SetReceivedText(const std::string& text) override {
         ::SetWindowTextW(m_received, win32::Wide(text).c_str());
@@ -89,9 +92,14 @@ public:
     void ShowNote() override {
         if (!::IsWindowVisible(m_note)) ::ShowWindow(m_note, SW_SHOWNORMAL);
     }
+    void SetSpeedText(const std::string& text) override {
+        ::SetWindowTextW(m_speed, win32::Wide(text).c_str());
+        RepaintUnder(m_speed);
+        ::ShowWindow(m_speed, text.empty() ? SW_HIDE : SW_SHOWNA);
+    }
 
 private:
-    HWND m_received, m_total, m_bar, m_note;
+    HWND m_received, m_total, m_bar, m_note, m_speed;
 };
 
 constexpr int kFaceOrder[] = {kIdRegister, kIdHome,      kIdPay,   kIdForum, kIdService,
@@ -111,6 +119,9 @@ CForeDialog::CForeDialog(HWND hParent)
     m_hAmountFont = ::CreateFontW(-12, 6, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                   OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                                   FIXED_PITCH | FF_MODERN, L"Courier New");
+    m_hSmallFont = ::CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                 OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                 DEFAULT_PITCH | FF_SWISS, L"MS Shell Dlg");
     m_hLinkFont = ::CreateFontW(-13, 0, 0, 0, FW_NORMAL, FALSE, TRUE, FALSE, DEFAULT_CHARSET,
                                 OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                                 DEFAULT_PITCH | FF_SWISS, L"MS Shell Dlg");
@@ -130,6 +141,7 @@ CForeDialog::~CForeDialog() {
     m_run.JoinFor(std::chrono::milliseconds(0));
     if (m_hAmountFont) ::DeleteObject(m_hAmountFont);
     if (m_hLinkFont) ::DeleteObject(m_hLinkFont);
+    if (m_hSmallFont) ::DeleteObject(m_hSmallFont);
     if (m_hIcon) ::DestroyIcon(m_hIcon);
     if (m_hPaneBrush) ::DeleteObject(m_hPaneBrush);
 }
@@ -148,6 +160,8 @@ BOOL CForeDialog::OnInitDialog() {
     m_progressTotal.Attach(GetDlgItem(kIdProgressTotal));
     for (int id : {kIdStaticReceived, kIdStaticNote, kIdStaticTotal})
         ::SendMessageW(GetDlgItem(id), WM_SETFONT, reinterpret_cast<WPARAM>(m_hAmountFont), FALSE);
+    m_hSpeed = CreateStatusLine(ui::SpeedLineTemplate(), SS_RIGHT);
+    m_hReason = CreateStatusLine(ui::ReasonLineTemplate(), SS_LEFT);
 
     // One launcher at a time. A second one closes at once and starts nothing.
     if (!m_run.LockInstance(kLauncherLockName)) {
@@ -164,7 +178,8 @@ BOOL CForeDialog::OnInitDialog() {
     m_run.Prepare({.deployment = m_deployment,
                    .applicationName = win32::Utf8(ApplicationName()),
                    .messageBoxes = std::make_shared<WinMessageBoxes>(m_stop),
-                   .stop = m_stop});
+                   .stop = m_stop,
+                   .maxBytesPerSecond = ui::ReadMaxRateSetting()});
 
     // The news page in the system's web browser control over the pane; where
     // the system has none, the pane shows the page's address, which opens in
@@ -208,6 +223,29 @@ void CForeDialog::ShowNewsLink() {
 
 bool CForeDialog::PreTranslateMessage(MSG& msg) {
     return m_browser.TranslateAccelerator(msg);
+}
+
+HWND CForeDialog::CreateStatusLine(const ui::ControlTemplate& control, DWORD align) {
+    const ui::PixelRect r = ui::MainDialogTemplate().Map(control);
+    HWND line = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | align, r.left, r.top, r.width,
+                                  r.height, m_hWnd, reinterpret_cast<HMENU>(
+                                      static_cast<INT_PTR>(control.id)),
+                                  ::GetModuleHandleW(nullptr), nullptr);
+    // Last among the children, so the template's order of them stays as it was.
+    ::SetWindowPos(line, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ::SendMessageW(line, WM_SETFONT, reinterpret_cast<WPARAM>(m_hSmallFont), FALSE);
+    return line;
+}
+
+void CForeDialog::ShowFailureNotice() {
+    if (m_noticeShown || !m_run.Started() || !m_run.Finished()) return;
+    m_noticeShown = true;
+    const std::string text = ui::FailureNoticeText(FailureReason(), m_run.LogPath());
+    if (text.empty()) return;
+    ::ShowWindow(m_hSpeed, SW_HIDE);
+    ::SetWindowTextW(m_hReason, win32::Wide(text).c_str());
+    ::ShowWindow(m_hReason, SW_SHOWNA);
+    RepaintUnder(m_hReason);
 }
 
 void CForeDialog::StartWorker() {
@@ -255,7 +293,7 @@ void CForeDialog::SendMessageTo(int controlId, unsigned message, std::uint32_t w
 
 int CForeDialog::OnDownloadProgress(std::uint32_t wParam, std::uint32_t lParam) {
     ProgressStatics view(GetDlgItem(kIdStaticReceived), GetDlgItem(kIdStaticTotal),
-                         GetDlgItem(kIdProgressFile), GetDlgItem(kIdStaticNote));
+                         GetDlgItem(kIdProgressFile), GetDlgItem(kIdStaticNote), m_hSpeed);
     return m_progress.OnDownloadProgress(wParam, lParam, view);
 }
 
@@ -296,6 +334,7 @@ bool CForeDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR&
             [[fallthrough]];
         case WinOwnerAdapter::kWmEngineCalls:
             if (m_owner) m_owner->Drain();
+            ShowFailureNotice();
             result = 0;
             return true;
         case WM_DRAWITEM: {

@@ -16,6 +16,7 @@
 #include "win32/controls.h"
 #include "win32/layered_shell.h"
 #include "win32/web_browser_host.h"
+#include "window/dialog_template.h"
 #include "window/download_progress.h"
 #include "window/engine_run.h"
 
@@ -56,6 +57,10 @@ private:
     void ShowNewsLink();
     void StopWorker();
     void StartWorker();
+    // The speed or reason line, made beside the template's controls.
+    HWND CreateStatusLine(const ui::ControlTemplate& control, DWORD align);
+    // Shows a failed run's reason and the log once the worker has ended.
+    void ShowFailureNotice();
     CBitmapButton* Button(int controlId);
 
     Deployment m_deployment = BuiltInDeployment();
@@ -67,6 +72,10 @@ private:
     HFONT m_hLinkFont = nullptr;
     // The news pane's own colour, as our page for a news page that did not load.
     HBRUSH m_hPaneBrush = ::CreateSolidBrush(RGB(19, 43, 63));
+    HFONT m_hSmallFont = nullptr;
+    HWND m_hSpeed = nullptr;   // speed and time left
+    HWND m_hReason = nullptr;  // a failed run's reason and the log
+    bool m_noticeShown = false;
     CProgressCtrl m_progressFile;
     CProgressCtrl m_progressTotal;
     // Buttons 3, 5, 6, 7, 8, 1000, 4, 1, 2: the order their faces load in.

@@ -21,6 +21,13 @@ std::string TotalText(std::uint32_t announced) {
     return " / " + Amount(announced);
 }
 
+std::string DownloadProgress::SpeedLine(std::uint32_t present, std::uint32_t announced,
+                                        std::uint32_t now) const {
+    const double rate = m_rate.BytesPerSecond(now);
+    if (present >= announced || rate < 0) return {};
+    return SpeedText(rate, m_rate.SecondsLeft(announced - present, now));
+}
+
 int DownloadProgress::OnDownloadProgress(std::uint32_t wParam, std::uint32_t lParam,
                                          IDownloadProgressView& view) {
     const std::uint32_t present = wParam;
@@ -29,6 +36,12 @@ int DownloadProgress::OnDownloadProgress(std::uint32_t wParam, std::uint32_t lPa
     const std::string total = TotalText(announced);
 
     const std::uint32_t now = m_tick.TickCount();
+    if (announced != m_rateAnnounced || present < m_ratePresent)
+        m_rate.Restart(now, present);
+    else
+        m_rate.Add(now, present);
+    m_rateAnnounced = announced;
+    m_ratePresent = present;
     // Unsigned: the difference stays right when the tick wraps.
     if (static_cast<std::uint32_t>(now - m_dwLastProgressTick) > kRefreshMs ||
         present == announced) {
@@ -43,6 +56,7 @@ int DownloadProgress::OnDownloadProgress(std::uint32_t wParam, std::uint32_t lPa
             view.SetTotalText(total);
             m_nLastProgressTotal = announced;
         }
+        view.SetSpeedText(SpeedLine(present, announced, now));
         m_dwLastProgressTick = m_tick.TickCount();
     }
     view.SetFilePosition(present);

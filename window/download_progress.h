@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "window/rate_estimator.h"
+
 namespace launcher {
 
 class IClock;
@@ -30,6 +32,8 @@ public:
     virtual void SetFilePosition(std::uint32_t position) = 0;
     // Static 1015, if it is hidden.
     virtual void ShowNote() = 0;
+    // The speed line of its own; hidden when `text` is empty.
+    virtual void SetSpeedText(const std::string& text) { (void)text; }
 };
 
 // OnDownloadProgress and the state it carries from one file to the next.
@@ -45,10 +49,17 @@ public:
                            IDownloadProgressView& view);
 
 private:
+    // Empty once the file is complete or while the speed is not known yet.
+    std::string SpeedLine(std::uint32_t present, std::uint32_t announced,
+                          std::uint32_t now) const;
+
     IClock& m_tick;
     std::uint32_t m_dwLastProgressTick = 0;
     std::uint32_t m_nLastProgressTotal = 0;
     int m_nLastReceivedLength = 0;
+    RateEstimator m_rate;
+    std::uint32_t m_ratePresent = 0;
+    std::uint32_t m_rateAnnounced = 0;
 };
 
 }  // namespace ui

@@ -1,8 +1,12 @@
 #include "window/engine_run.h"
 
+#include <algorithm>
+
 #include "engine/engine_environment.h"
 #include "engine/launcher_version.h"
 #include "engine/my_fun.h"
+#include "engine/globals.h"
+#include "engine/run_log.h"
 #include "engine/startup.h"
 #include "engine/update_verifier.h"
 #include "platform/clock.h"
@@ -44,13 +48,33 @@ void EngineRun::Prepare(EngineRunSettings settings) {
     environment.stop = std::move(settings.stop);
     environment.applicationName = std::move(settings.applicationName);
     environment.verifier = BuiltInUpdateVerifier();
+    m_logPath = std::move(settings.logPath);
+    if (const std::uint64_t cap = settings.maxBytesPerSecond) {
+        environment.http.maxBytesPerSecond = cap;
+        // A cap below the rate floor would end every request as too slow.
+        environment.http.lowSpeedBytes =
+            static_cast<unsigned>(std::min<std::uint64_t>(environment.http.lowSpeedBytes, cap / 2));
+    }
     CMyFun::m_pEnvironment = &environment;
 
     LoadDecompressor();
     GetLauncherVersion();
 }
 
+std::string EngineRun::LogPath() const {
+    const auto& log = m_shared->environment.log;
+    return log && log->IsOpen() ? log->Path() : std::string();
+}
+
 bool EngineRun::Start(std::shared_ptr<IEngineOwner> owner) {
+    EngineEnvironment& environment = m_shared->environment;
+    if (!m_logPath.empty()) {
+        auto log = std::make_shared<RunLog>();
+        if (log->Open(m_logPath)) environment.log = std::move(log);
+        LogLine("start: " + environment.applicationName + " " + g_strLauncherVersion +
+                ", version host " + environment.deployment.versionHost + ", download host " +
+                environment.deployment.downloadHost);
+    }
     m_shared->owner = std::move(owner);
     auto shared = m_shared;
     return m_worker.Start([shared] { UpdateThreadProc(shared->owner.get()); });
@@ -72,6 +96,15 @@ void EngineRun::Join() {
 }
 
 void EngineRun::Release() {
+    const auto& log = m_shared->environment.log;
+    if (log && !m_endLogged) {
+        m_endLogged = true;
+        const std::string reason = FailureReason();
+        log->Line("end: " + (g_nLaunchBlock == 0 ? std::string("the client is up to date")
+                             : reason.empty()  ? std::string("the update did not finish")
+                                               : "failed") +
+                  " (patch " + std::to_string(CMyFun::m_nClientVersion.load()) + ")");
+    }
     if (CMyFun::m_pEnvironment == &m_shared->environment) CMyFun::m_pEnvironment = nullptr;
     IEngineOwner* ours = m_shared->owner.get();
     if (ours) CMyFun::m_pOwner.compare_exchange_strong(ours, nullptr);

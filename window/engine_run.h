@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -26,6 +27,10 @@ struct EngineRunSettings {
     std::string applicationName;
     std::shared_ptr<IMessageBoxes> messageBoxes;
     std::shared_ptr<StopFlag> stop;
+    // Bandwidth cap in bytes per second; 0: none.
+    std::uint64_t maxBytesPerSecond = 0;
+    // Where the run's log is appended once the run starts; empty: no log.
+    std::string logPath = "launcher.log";
 };
 
 class EngineRun {
@@ -51,6 +56,9 @@ public:
     bool Start(std::shared_ptr<IEngineOwner> owner);
     bool Started() const { return m_worker.Started(); }
     bool Finished() const { return m_worker.Finished(); }
+    // The log the run writes to; empty when it has none (not started, or it
+    // could not be opened).
+    std::string LogPath() const;
 
     // Joins the worker when it ends within `limit`, leaves it running otherwise.
     // Once it is joined the engine keeps no pointer into this run. True when
@@ -62,6 +70,8 @@ public:
 
 private:
     struct Shared;
+    std::string m_logPath;
+    bool m_endLogged = false;
     void Release();
 
     std::shared_ptr<Shared> m_shared;

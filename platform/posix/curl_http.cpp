@@ -264,6 +264,8 @@ bool CurlRequest::Send(std::uint32_t offset, bool askRange) {
     // The deadline and the rate floor are kept in Pump, as the WinHTTP client
     // keeps them, so that a failure says which of them ended the request.
     // Every redirect is looked at in HeaderLine before curl follows it.
+    curl_easy_setopt(easy, CURLOPT_MAX_RECV_SPEED_LARGE,
+                     static_cast<curl_off_t>(settings_.maxBytesPerSecond));
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, static_cast<long>(kMaxRedirects));
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");

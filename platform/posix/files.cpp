@@ -1,6 +1,7 @@
 // POSIX realisation of the installation directory's files.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -36,6 +37,10 @@ bool File::Open(const std::string& path, Mode mode) {
         case Mode::kCreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
         case Mode::kCreateNewPrivate:
             flags |= O_WRONLY | O_CREAT | O_EXCL;
+            permissions = 0600;
+            break;
+        case Mode::kAppendPrivate:
+            flags |= O_WRONLY | O_APPEND | O_CREAT;
             permissions = 0600;
             break;
         case Mode::kCreateFreshExecutable:
@@ -236,6 +241,12 @@ bool SyncInstallation() {
     bool ok = ::syncfs(fd) == 0;
     ::close(fd);
     return ok;
+}
+
+long long FreeSpace(const std::string& directory) {
+    struct statvfs fs {};
+    if (::statvfs(directory.c_str(), &fs) != 0) return -1;
+    return static_cast<long long>(fs.f_bavail) * static_cast<long long>(fs.f_frsize);
 }
 
 }  // namespace launcher

@@ -112,6 +112,10 @@ bool File::Open(const std::string& path, Mode mode) {
             // No mode bits on Windows: the file takes the folder's rights.
             disposition = CREATE_NEW;
             break;
+        case Mode::kAppendPrivate:
+            // The directory's own permissions keep it private on Windows.
+            disposition = OPEN_ALWAYS;
+            break;
         case Mode::kCreateFresh:
         // Programs are known by their name on Windows: nothing to mark.
         case Mode::kCreateFreshExecutable:
@@ -139,7 +143,7 @@ bool File::Open(const std::string& path, Mode mode) {
         ::CloseHandle(handle);
         return FailNotRegular(onDisk ? "a directory or link" : "a device or pipe", EISDIR);
     }
-    if (mode == Mode::kWriteExisting) {
+    if (mode == Mode::kWriteExisting || mode == Mode::kAppendPrivate) {
         LARGE_INTEGER end{};
         if (!::SetFilePointerEx(handle, end, nullptr, FILE_END)) {
             Failed();
@@ -349,6 +353,13 @@ bool SyncDirectory(const std::string&) {
 // a user cannot flush a whole volume on Windows.
 bool SyncInstallation() {
     return true;
+}
+
+long long FreeSpace(const std::string& directory) {
+    ULARGE_INTEGER available{};
+    if (!::GetDiskFreeSpaceExW(WidePath(directory).c_str(), &available, nullptr, nullptr))
+        return -1;
+    return static_cast<long long>(available.QuadPart);
 }
 
 }  // namespace launcher

@@ -10,6 +10,7 @@
 
 #include "engine/game_command_line.h"
 #include "engine/globals.h"
+#include "engine/my_fun.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/stop_flag.h"
@@ -25,6 +26,8 @@
 #include "window/display_choice.h"
 #include "window/launch_gate.h"
 #include "window/page_links.h"
+#include "window/status_lines.h"
+#include "window/window_settings.h"
 
 namespace launcher {
 
@@ -65,11 +68,26 @@ void StyleStatic(QLabel* label, const ui::ControlTemplate& control) {
     label->setTextFormat(Qt::PlainText);
 }
 
+// The speed and reason lines: small text, the reason wrapped over two lines.
+QLabel* StatusLine(QWidget* parent, const ui::DialogTemplate& t, const ui::ControlTemplate& control) {
+    auto* label = new QLabel(parent);
+    StyleStatic(label, control);
+    QFont font = label->font();
+    font.setPixelSize(11);
+    label->setFont(font);
+    label->setWordWrap(control.id == ui::kIdStaticReason);
+    const ui::PixelRect r = t.Map(control);
+    label->setGeometry(r.left, r.top, r.width, r.height);
+    label->hide();
+    return label;
+}
+
 // The controls a progress message changes, as this window has them.
 class ProgressStatics final : public ui::IDownloadProgressView {
 public:
-    ProgressStatics(QLabel* received, QLabel* total, CProgressCtrl* bar, QWidget* note)
-        : m_received(received), m_total(total), m_bar(bar), m_note(note) {}
+    ProgressStatics(QLabel* received, QLabel* total, CProgressCtrl* bar, QWidget* note,
+                    QLabel* speed)
+        : m_received(received), m_total(total), m_bar(bar), m_note(note), m_speed(speed) {}
 
     void SetReceivedText(const std::string& text) override {
         m_received->setText(QString::fromStdString(text));
@@ -85,12 +103,17 @@ public:
     void ShowNote() override {
         if (m_note->isHidden()) m_note->show();
     }
+    void SetSpeedText(const std::string& text) override {
+        m_speed->setText(QString::fromStdString(text));
+        m_speed->setVisible(!text.empty());
+    }
 
 private:
     QLabel* m_received;
     QLabel* m_total;
     CProgressCtrl* m_bar;
     QWidget* m_note;
+    QLabel* m_speed;
 };
 
 }  // namespace
@@ -146,6 +169,12 @@ void CForeDialog::CreateControls() {
         widget->setVisible(control.visible);
         if (control.id != ui::kNoId) m_items[control.id] = widget;
     }
+
+    m_staticSpeed = StatusLine(this, t, ui::SpeedLineTemplate());
+    m_staticReason = StatusLine(this, t, ui::ReasonLineTemplate());
+    // A failed run's reason is shown once the worker has ended.
+    m_noticeTimer.setInterval(250);
+    connect(&m_noticeTimer, &QTimer::timeout, this, &CForeDialog::ShowFailureNotice);
 
     // The members the dialog works with (DDX_Control).
     auto button = [this](int id) { return static_cast<CBitmapButton*>(m_items.at(id)); };
@@ -203,7 +232,8 @@ bool CForeDialog::OnInitDialog() {
     m_run.Prepare({.deployment = m_settings.deployment,
                    .applicationName = QCoreApplication::applicationName().toStdString(),
                    .messageBoxes = std::make_shared<ui::QtMessageBoxes>(m_stop),
-                   .stop = m_stop});
+                   .stop = m_stop,
+                   .maxBytesPerSecond = ui::ReadMaxRateSetting()});
 
     m_strNewsUrl = QString::fromStdString(ui::NewsAddress(m_settings.deployment));
     m_wndBrowser->Navigate(m_strNewsUrl);
@@ -230,6 +260,17 @@ bool CForeDialog::OnInitDialog() {
 
 void CForeDialog::StartWorker() {
     m_run.Start(m_owner);
+    m_noticeTimer.start();
+}
+
+void CForeDialog::ShowFailureNotice() {
+    if (!m_run.Finished()) return;
+    m_noticeTimer.stop();
+    const std::string text = ui::FailureNoticeText(FailureReason(), m_run.LogPath());
+    if (text.empty()) return;
+    m_staticSpeed->hide();
+    m_staticReason->setText(QString::fromStdString(text));
+    m_staticReason->show();
 }
 
 void CForeDialog::StopWorker() {
@@ -309,7 +350,7 @@ void CForeDialog::SendMessageTo(int controlId, unsigned message, std::uint32_t w
 
 int CForeDialog::OnDownloadProgress(std::uint32_t wParam, std::uint32_t lParam) {
     ProgressStatics view(m_staticReceived, static_cast<QLabel*>(GetDlgItem(kIdStaticTotal)),
-                         m_progressFile, GetDlgItem(kIdStaticNote));
+                         m_progressFile, GetDlgItem(kIdStaticNote), m_staticSpeed);
     return m_progress.OnDownloadProgress(wParam, lParam, view);
 }
 

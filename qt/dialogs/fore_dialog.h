@@ -7,6 +7,7 @@
 
 #include <QIcon>
 #include <QString>
+#include <QTimer>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -87,6 +88,8 @@ protected:
 private:
     void CreateControls();
     void StartWorker();
+    // Shows a failed run's reason and the log once the worker has ended.
+    void ShowFailureNotice();
     void StopWorker();
     void OnClose();
     void OpenPage(int buttonId);
@@ -113,6 +116,9 @@ private:
     QLabel* m_staticDone = nullptr;
     QLabel* m_staticVersion = nullptr;
     QLabel* m_staticReceived = nullptr;
+    QLabel* m_staticSpeed = nullptr;   // speed and time left
+    QLabel* m_staticReason = nullptr;  // a failed run's reason and the log
+    QTimer m_noticeTimer;
     ui::DownloadProgress m_progress;  // the amount texts' refresh state
 
     std::map<int, QWidget*> m_items;

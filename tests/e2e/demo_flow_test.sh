@@ -37,8 +37,13 @@ env -u DISPLAY -u WAYLAND_DISPLAY "$bin/LauncherCli" --version-host "127.0.0.1:$
 fail() { echo "FAIL: $*"; exit 1; }
 [ "$(cat PRESENTVERSION.DAT)" = "00006" ] || fail "PRESENTVERSION.DAT holds $(cat PRESENTVERSION.DAT)"
 ls ./*.DAT | grep -vx './PRESENTVERSION.DAT' && fail "a package was left behind"
-diff -r -x .Brevane.lock -x PRESENTVERSION.DAT -x Corvatheon2.exe -x demo-game.log "$work/versions/v6" . \
+diff -r -x .Brevane.lock -x PRESENTVERSION.DAT -x Corvatheon2.exe -x demo-game.log -x launcher.log "$work/versions/v6" . \
   || fail "the client differs from version 6"
+
+# The log holds the run: its start, each package applied, its end.
+grep -q 'applied 00005.DAT' launcher.log && grep -q 'end: the client is up to date (patch 6)' launcher.log \
+  || fail "launcher.log: $(cat launcher.log)"
+[ "$(stat -c %a launcher.log)" = 600 ] || fail "launcher.log is not private"
 
 # The game is started without waiting; give it a moment to write its line.
 for _ in $(seq 50); do [ -s demo-game.log ] && break; sleep 0.1; done
