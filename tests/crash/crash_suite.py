@@ -63,6 +63,8 @@ VERSION_TEMP = VERSION_FILE + ".part"
 APPLIER_TEMP = ".launcher-part"
 # The single-instance lock: an empty file that stays by design.
 LOCK_FILE = ".Brevane.lock"
+# The launcher's own files beside the game's: never part of a version.
+LAUNCHER_FILES = {LOCK_FILE, "launcher.log", "launcher.log.1"}
 SERVER_LIST = "SERVERVER.INI"
 LATEST = 5
 LAUNCHER_VERSION = "1.1.6.0"
@@ -551,7 +553,7 @@ def walk(client):
         for name in names:
             full = os.path.join(dirpath, name)
             rel = os.path.relpath(full, client).replace(os.sep, "/")
-            if rel == LOCK_FILE:
+            if rel in LAUNCHER_FILES:
                 continue
             with open(full, "rb") as f:
                 files[rel] = f.read()
