@@ -1,11 +1,14 @@
 // The rules both HTTP clients keep the same way: which redirects they follow,
-// and when a slow server has had its time. No OS here.
+// when a slow server has had its time, and how a bandwidth cap is kept. No OS
+// here.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <string_view>
+#include <thread>
 
 #include "platform/http.h"
 
@@ -65,6 +68,41 @@ private:
     const Clock::duration step_;
     const std::uint64_t wanted_;
     std::deque<Sample> samples_;
+};
+
+// A bandwidth cap kept by the reader: body bytes are handed out no faster than
+// the cap allows since the first of them. While the reader is held back the
+// socket is not read, and the sender waits on the connection's flow control.
+// (A client library's own limiter reads in bursts and then falls silent for
+// seconds, which the idle clock cannot tell from a dead server.)
+class RateCap {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit RateCap(std::uint64_t bytesPerSecond) : rate_(bytesPerSecond) {}
+
+    // After `delivered` more bytes were handed out: waits, in slices that ask
+    // `stopped`, until the cap allows them.
+    template <class Stopped>
+    void Hold(std::uint64_t delivered, Stopped stopped) {
+        if (rate_ == 0 || delivered == 0) return;
+        const Clock::time_point now = Clock::now();
+        if (taken_ == 0) start_ = now;
+        taken_ += delivered;
+        const Clock::time_point due =
+            start_ + std::chrono::microseconds(taken_ * 1'000'000 / rate_);
+        // Short waits are left to add up: fewer, longer sleeps.
+        if (due - now < kLeast) return;
+        for (Clock::time_point at = now; at < due && !stopped(); at = Clock::now())
+            std::this_thread::sleep_for(std::min<Clock::duration>(due - at, kSlice));
+    }
+
+private:
+    static constexpr std::chrono::milliseconds kLeast{5};
+    static constexpr std::chrono::milliseconds kSlice{50};
+    const std::uint64_t rate_;
+    std::uint64_t taken_ = 0;
+    Clock::time_point start_{};
 };
 
 }  // namespace launcher::http_rules

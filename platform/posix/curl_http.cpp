@@ -33,18 +33,6 @@ constexpr long kCurlBufferSize = 512 * 1024;
 constexpr std::size_t kPauseAbove = 4 * 1024 * 1024;
 // Longest wait inside curl before the stop flag and the idle clock are looked at.
 constexpr int kPollSliceMs = 50;
-// Under a bandwidth cap curl reads a buffer at a time and then holds the
-// transfer back, measuring the rate over periods of three seconds: it may be
-// silent for that long without the server being at fault.
-constexpr auto kCapHold = std::chrono::seconds(3);
-
-// A buffer of a sixteenth of a second at the cap keeps curl's bursts, and so
-// its overshoot past the cap, small.
-long BufferSizeFor(std::uint64_t maxBytesPerSecond) {
-    if (maxBytesPerSecond == 0) return kCurlBufferSize;
-    return static_cast<long>(
-        std::clamp<std::uint64_t>(maxBytesPerSecond / 16, 16 * 1024, kCurlBufferSize));
-}
 using plain_get::kNoEnd;
 
 bool GlobalInit() {
@@ -224,6 +212,7 @@ private:
     std::uint64_t activity_ = 0;  // bumped by every callback
     std::uint64_t bodyBytes_ = 0;  // received in all, for the rate floor
     std::optional<http_rules::SlowServerWatch> watch_;
+    http_rules::RateCap cap_{settings_.maxBytesPerSecond};
     HttpFailure failure_ = HttpFailure::kUnnamed;
     bool connected_ = false;
     bool paused_ = false;
@@ -276,8 +265,6 @@ bool CurlRequest::Send(std::uint32_t offset, bool askRange) {
     // The deadline and the rate floor are kept in Pump, as the WinHTTP client
     // keeps them, so that a failure says which of them ended the request.
     // Every redirect is looked at in HeaderLine before curl follows it.
-    curl_easy_setopt(easy, CURLOPT_MAX_RECV_SPEED_LARGE,
-                     static_cast<curl_off_t>(settings_.maxBytesPerSecond));
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, static_cast<long>(kMaxRedirects));
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -293,7 +280,7 @@ bool CurlRequest::Send(std::uint32_t offset, bool askRange) {
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     // A proxy tunnel's own "200 Connection established" is not our response.
     curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, BufferSizeFor(settings_.maxBytesPerSecond));
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kCurlBufferSize);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);
@@ -350,6 +337,7 @@ bool CurlRequest::Read(char* buffer, std::size_t capacity, std::size_t& delivere
             head_ += count;
             position_ += count;
             delivered = count;
+            cap_.Hold(count, [this] { return stop_ && stop_->IsStopped(); });
             return true;
         }
         if (failed_) return false;
@@ -521,9 +509,7 @@ bool CurlRequest::Pump() {
         }
         if (activity_ != seen) return true;
     }
-    const auto idleLimit =
-        std::chrono::milliseconds(settings_.receiveTimeoutMs) +
-        (settings_.maxBytesPerSecond ? SteadyClock::duration(kCapHold) : SteadyClock::duration(0));
+    const auto idleLimit = std::chrono::milliseconds(settings_.receiveTimeoutMs);
     const auto waitStart = SteadyClock::now();
     for (;;) {
         int running = 0;

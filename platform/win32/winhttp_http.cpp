@@ -60,7 +60,6 @@ private:
     // Lets the helper go its own way; nothing of it is waited for.
     void Abandon();
     // Holds the caller back so the body arrives no faster than the cap.
-    void Throttle(std::uint64_t delivered);
     bool Fail(std::unique_lock<std::mutex>& lock, HttpFailure failure = HttpFailure::kUnnamed);
 
     const HttpSettings settings_;
@@ -82,8 +81,7 @@ private:
     // shared with the helper for each of those cost a third of the rate.
     std::vector<char> taken_;
     std::size_t takenAt_ = 0;
-    SteadyClock::time_point throttleStart_{};
-    std::uint64_t throttled_ = 0;
+    http_rules::RateCap cap_{settings_.maxBytesPerSecond};
 
     // From Start on, across a retry without the range.
     std::optional<http_rules::SlowServerWatch> watch_;
@@ -187,16 +185,6 @@ std::uint64_t WinHttpRequest::QueryContentLength() {
     return answer_.length;
 }
 
-void WinHttpRequest::Throttle(std::uint64_t delivered) {
-    const std::uint64_t rate = settings_.maxBytesPerSecond;
-    if (rate == 0) return;
-    if (throttled_ == 0) throttleStart_ = SteadyClock::now();
-    throttled_ += delivered;
-    const auto due = throttleStart_ + milliseconds(throttled_ * 1000 / rate);
-    for (auto now = SteadyClock::now(); now < due && !Stopped(); now = SteadyClock::now())
-        std::this_thread::sleep_for(std::min<SteadyClock::duration>(due - now, kPollSlice));
-}
-
 bool WinHttpRequest::Read(char* buffer, std::size_t capacity, std::size_t& delivered) {
     delivered = 0;
     if (!headComplete_ || !answer_.rangeOk) return false;
@@ -244,7 +232,7 @@ bool WinHttpRequest::Read(char* buffer, std::size_t capacity, std::size_t& deliv
             std::memcpy(buffer, taken_.data(), delivered);
             takenAt_ = delivered;
             position_ += delivered;
-            Throttle(count);
+            cap_.Hold(count, [this] { return Stopped(); });
             return true;
         }
         if (x.failed) return Fail(lock);

@@ -78,12 +78,15 @@ TEST_F(DownloadFileTest, NewAndContinuedFilesEndCompleteAndAskOnlyForTheMissingP
         std::optional<std::size_t> local;  // bytes already present, none: no file
         const char* range;                 // Range header of the one request
         std::size_t progressMessages;
+        std::uint64_t cap = 0;  // bytes per second; 0: none
     };
     const Case cases[] = {
         {"new file", 3000, std::nullopt, "", 4},
         {"empty local file", 3000, 0, "", 4},
         {"from the middle", 1000, 300, "bytes=300-", 2},
         {"already complete", 1000, 1000, "bytes=1000-", 1},
+        // Held to the cap by the reader: 3000 bytes at 8 KiB/s take 366 ms.
+        {"capped", 3000, std::nullopt, "", 4, 8192},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -93,8 +96,13 @@ TEST_F(DownloadFileTest, NewAndContinuedFilesEndCompleteAndAskOnlyForTheMissingP
         owner_.Clear();
         RemoveFile(kLocal);
         if (c.local) WriteFile(kLocal, content.substr(0, *c.local));
+        context_.http.maxBytesPerSecond = c.cap;
 
+        const auto start = SteadyClock::now();
         EXPECT_EQ(Fetch(), 1);
+        if (c.cap) {
+            EXPECT_GE(SteadyClock::now() - start, std::chrono::milliseconds(360));
+        }
         EXPECT_EQ(ReadFile(kLocal), content);
         auto requests = server_.RequestsFor("/f");
         ASSERT_EQ(requests.size(), 1u);
