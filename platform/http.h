@@ -37,10 +37,15 @@ struct HttpSettings {
 // Redirects are followed to any http(s) host, at most this many in a row.
 inline constexpr int kMaxRedirects = 10;
 
-// Why a request ended without a usable answer, where the client can tell;
-// kUnnamed covers refused connections, time-outs and broken bodies.
+// Why a request ended without a usable answer, where the client can tell.
 enum class HttpFailure {
     kUnnamed,
+    kHostNotFound,         // the host name did not resolve
+    kCannotConnect,        // connection refused, or the host unreachable
+    kConnectTimeout,       // no connection within HttpSettings::connectTimeoutMs
+    kTls,                  // TLS handshake failed, or the certificate or key was refused
+    kStalled,              // nothing received for HttpSettings::receiveTimeoutMs
+    kConnectionBroken,     // the connection broke off in the middle of the answer
     kRedirectToHttp,       // from https to plain http
     kRedirectNotHttp,      // to a scheme other than http(s), or no URL at all
     kRedirectOffPinned,    // elsewhere than the origin whose TLS key is pinned

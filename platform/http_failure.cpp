@@ -18,6 +18,18 @@ std::string Rate(unsigned bytesPerSecond) {
 
 std::string DescribeHttpFailure(HttpFailure failure, const HttpSettings& settings) {
     switch (failure) {
+        case HttpFailure::kHostNotFound:
+            return "host name not resolved";
+        case HttpFailure::kCannotConnect:
+            return "connection refused or host unreachable";
+        case HttpFailure::kConnectTimeout:
+            return "no connection within " + Duration(settings.connectTimeoutMs);
+        case HttpFailure::kTls:
+            return "TLS refused (handshake, certificate or pinned key)";
+        case HttpFailure::kStalled:
+            return "nothing received for " + Duration(settings.receiveTimeoutMs);
+        case HttpFailure::kConnectionBroken:
+            return "connection broken off";
         case HttpFailure::kRedirectToHttp:
             return "redirect from https to http refused";
         case HttpFailure::kRedirectNotHttp:

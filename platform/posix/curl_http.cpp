@@ -35,6 +35,36 @@ constexpr std::size_t kPauseAbove = 4 * 1024 * 1024;
 constexpr int kPollSliceMs = 50;
 using plain_get::kNoEnd;
 
+// What a transfer's end code says of the failure; kUnnamed where it says
+// nothing more than "failed".
+HttpFailure FailureOf(CURLcode code, bool connected) {
+    switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return HttpFailure::kHostNotFound;
+        case CURLE_COULDNT_CONNECT:
+            return HttpFailure::kCannotConnect;
+        case CURLE_OPERATION_TIMEDOUT:
+            return connected ? HttpFailure::kStalled : HttpFailure::kConnectTimeout;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+            return HttpFailure::kTls;
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_PARTIAL_FILE:
+        case CURLE_GOT_NOTHING:
+            return HttpFailure::kConnectionBroken;
+        default:
+            return HttpFailure::kUnnamed;
+    }
+}
+
 bool GlobalInit() {
     static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     return ok;
@@ -149,7 +179,10 @@ public:
     bool QueryStatusCode(int& status) override;
     std::uint64_t QueryContentLength() override;
     bool Read(char* buffer, std::size_t capacity, std::size_t& delivered) override;
-    HttpFailure Failure() const override { return failure_; }
+    HttpFailure Failure() const override {
+        if (failure_ == HttpFailure::kUnnamed && done_) return FailureOf(result_, connected_);
+        return failure_;
+    }
 
 private:
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user);
@@ -531,6 +564,7 @@ bool CurlRequest::Pump() {
             return false;
         }
         if (connected_ && now - waitStart >= idleLimit) {
+            failure_ = HttpFailure::kStalled;
             failed_ = true;
             return false;
         }

@@ -113,6 +113,33 @@ const char* SchemeName(INTERNET_SCHEME scheme) {
     return scheme == INTERNET_SCHEME_HTTPS ? "https" : "http";
 }
 
+// What WinHTTP's last error says of a failed step; `receiving`: the head is
+// in and the body was being read.
+HttpFailure FailureOfLastError(bool receiving) {
+    switch (::GetLastError()) {
+        case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+            return HttpFailure::kHostNotFound;
+        case ERROR_WINHTTP_CANNOT_CONNECT:
+            return HttpFailure::kCannotConnect;
+        case ERROR_WINHTTP_TIMEOUT:
+            return receiving ? HttpFailure::kStalled : HttpFailure::kConnectTimeout;
+        case ERROR_WINHTTP_SECURE_FAILURE:
+        case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+        case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+        case ERROR_WINHTTP_SECURE_INVALID_CA:
+        case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+        case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+        case ERROR_WINHTTP_SECURE_INVALID_CERT:
+        case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+            return HttpFailure::kTls;
+        case ERROR_WINHTTP_CONNECTION_ERROR:
+        case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+            return HttpFailure::kConnectionBroken;
+        default:
+            return HttpFailure::kUnnamed;
+    }
+}
+
 bool IsRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -238,7 +265,11 @@ private:
         if (!origin) return false;
         auto parts = origin;
         for (int hop = 0;; ++hop) {
-            if (!Open(*parts) || Abandoned()) return false;
+            if (!Open(*parts)) {
+                failure = FailureOfLastError(/*receiving=*/false);
+                return false;
+            }
+            if (Abandoned()) return false;
             auto head = QueryHead(request_.get());
             if (IsRedirect(head.status)) {
                 auto location = QueryText(request_.get(), WINHTTP_QUERY_LOCATION);
@@ -294,13 +325,13 @@ private:
             // is there hands each piece on as soon as it comes.
             DWORD available = 0;
             if (!WinHttpQueryDataAvailable(request_.get(), &available)) {
-                Finish(/*failed=*/true);
+                Finish(/*failed=*/true, FailureOfLastError(/*receiving=*/true));
                 return;
             }
             const DWORD wanted = available == 0 ? kReadBlock : std::min(available, kReadBlock);
             DWORD delivered = 0;
             if (!WinHttpReadData(request_.get(), block.data(), wanted, &delivered)) {
-                Finish(/*failed=*/true);
+                Finish(/*failed=*/true, FailureOfLastError(/*receiving=*/true));
                 return;
             }
             if (delivered == 0) {

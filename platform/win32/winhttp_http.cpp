@@ -150,7 +150,8 @@ bool WinHttpRequest::Send(std::uint32_t offset, std::uint32_t rangeFrom) {
             seen = x.activity;
             since = now;
         }
-        if (Stopped() || now - since >= headLimit) return Fail(lock);
+        if (Stopped()) return Fail(lock);
+        if (now - since >= headLimit) return Fail(lock, HttpFailure::kStalled);
         if (auto slow = watch_->Check(earlierBytes_ + x.received, now); slow != HttpFailure::kUnnamed)
             return Fail(lock, slow);
     }
@@ -244,7 +245,8 @@ bool WinHttpRequest::Read(char* buffer, std::size_t capacity, std::size_t& deliv
             seen = x.activity;
             since = now;
         }
-        if (Stopped() || now - since >= idleLimit) return Fail(lock);
+        if (Stopped()) return Fail(lock);
+        if (now - since >= idleLimit) return Fail(lock, HttpFailure::kStalled);
         if (auto slow = watch_->Check(earlierBytes_ + x.received, now); slow != HttpFailure::kUnnamed)
             return Fail(lock, slow);
     }

@@ -339,7 +339,7 @@ inline std::vector<Row> Rows() {
         {"IdleAfterTheHead", kPackage, Absent(), HonestUntil(0, kHoldMs), kShort, 0, Prefix(0),
          kDownloadFailed, Prefix(0)},
         {"IdleMidBody", kPackage, Absent(), HonestUntil(n / 2, kHoldMs), kShort, 0, Prefix(n / 2),
-         kDownloadFailed, Prefix(n / 2)},
+         kDownloadFailed, Prefix(n / 2), "nothing received for"},
         // Two or three bytes arrive before the rate floor ends an attempt.
         {"TrickleOneBytePer1500ms", kPackage, Absent(), Trickle(1500), kTrickle, 0, PrefixOf(1, 4),
          kDownloadFailed, PrefixOf(1, 4), "slower than 1 KiB/s for 2 s"},
@@ -410,7 +410,7 @@ inline std::vector<Row> Rows() {
         {"EndlessVersionListWithoutLength", kVersionList, Absent(), EndlessBody(false), kShort, 0,
          Prefix(0), kListNotFetched, Absent()},
         {"ConnectionRefused", kPackage, Absent(), Installer(), kShort, 0, Absent(), kDownloadFailed,
-         Absent()},
+         Absent(), "connection refused"},
         {"RedirectFollowed", kPackage, Prefix(part), RedirectToMirror(), kShort, 1, Prefix(n),
          kUpToDate, Absent()},
         {"RedirectToAnotherServer", kPackage, Prefix(part), RedirectToAnotherServer(), kShort, 1,
