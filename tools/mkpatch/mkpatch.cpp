@@ -169,6 +169,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         known = {"--previous", "--next",   "--out",        "--key",  "--launcher",
                  "--names",    "--serial", "--valid-days", "--force", "--threads"};
     if (command == "build" || command == "diff") known = {"--names", "--threads"};
+    if (command == "index") known = {"--tree", "--packages", "--names", "--threads"};
+    if (command == "verify-index") known = {"--packages", "--threads"};
     if (!SplitOptions(args, known, options, positional, error)) return BadUsage(err, error);
     const std::string nameOption = Option(options, "--names");
     Names names = Names::kUnsaid;
@@ -246,6 +248,20 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             !ReadSignOptions(options, release.keyFile, "", release.sign, error, false))
             return BadUsage(err, error);
         return Release(release, out, err);
+    }
+    if (command == "index" || command == "verify-index") {
+        IndexOptions index;
+        index.tree = Option(options, "--tree");
+        index.packageDirectory = Option(options, "--packages");
+        index.names = names;
+        index.threads = threads;
+        const bool making = command == "index";
+        if (!expect(1) || index.packageDirectory.empty() || (making && index.tree.empty())) {
+            return BadUsage(err, making ? "index takes --tree DIR --packages DIR LIST"
+                                        : "verify-index takes --packages DIR LIST");
+        }
+        index.listFile = positional[0];
+        return making ? Index(index, out, err) : VerifyIndex(index, out, err);
     }
     if (command == "checklist") {
         if (!expect(1)) return BadUsage(err, "checklist takes [--launcher VERSION] FILE");

@@ -76,6 +76,27 @@ int CheckSignedRelease(const std::string& listFile, const std::string& manifestF
                        const std::string& packageDirectory, const std::string& keyFile,
                        std::ostream& out, std::ostream& err);
 
+struct IndexOptions {
+    std::string listFile;          // SERVERVER.INI: the latest patch
+    std::string packageDirectory;  // holds 00001.DAT .. latest-1
+    std::string tree;              // the release's full tree (index only)
+    Names names = Names::kUnsaid;
+    unsigned threads = 0;
+    std::string indexFile = {};  // FILES.IDX beside the list when empty
+};
+// Writes FILES.IDX: for every file of `tree`, the last entry the packages hold
+// of it, with the size and SHA-256 it inflates to; and the names the packages
+// carried that the tree lacks. Refuses, naming the file, when the packages do
+// not produce the tree.
+int Index(const IndexOptions& options, std::ostream& out, std::ostream& err);
+// Checks an index against the packages: every entry where it says, of that
+// name, length, size and hash, and the last of its name; every name the
+// packages carry indexed or removed, and no other name removed.
+int VerifyIndex(const IndexOptions& options, std::ostream& out, std::ostream& err);
+// The latest patch the version list announces; 0, with the reason on `err`,
+// when it does not read as a list.
+int ListedLatest(const std::string& listFile, std::ostream& err);
+
 struct ReleaseOptions {
     std::string previous;  // the tree of the release being followed; empty for the first
     std::string next;      // the tree being released

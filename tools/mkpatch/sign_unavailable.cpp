@@ -1,4 +1,5 @@
-// mkpatch built without libsodium: keys and signing are not available.
+// mkpatch built without the cryptography libraries: keys, signing and the
+// file index are not available.
 #include <chrono>
 #include <filesystem>
 #include <ostream>
@@ -10,7 +11,8 @@ namespace launcher::mkpatch {
 namespace {
 
 int Unavailable(std::ostream& err) {
-    err << "mkpatch: built without libsodium; keygen and sign are not available\n";
+    err << "mkpatch: built without libsodium; keygen, sign and the file index are not "
+           "available\n";
     return kFailed;
 }
 
@@ -20,6 +22,13 @@ int KeyGen(const std::string&, std::ostream&, std::ostream& err) {
     return Unavailable(err);
 }
 int Sign(const SignOptions&, std::ostream&, std::ostream& err) {
+    return Unavailable(err);
+}
+
+int Index(const IndexOptions&, std::ostream&, std::ostream& err) {
+    return Unavailable(err);
+}
+int VerifyIndex(const IndexOptions&, std::ostream&, std::ostream& err) {
     return Unavailable(err);
 }
 
