@@ -503,6 +503,16 @@ TEST_F(MkpatchTest, ReleaseAnnouncesOnePackageAtATime) {
     EXPECT_EQ(ApplyIn("client", packages + "00002.DAT"), ApplyResult::kApplied);
     EXPECT_EQ(ReadTree("client"), version2);
     EXPECT_FALSE(Exists(packages + "00003.DAT"));
+    // The release's file index is signed with it; one of another patch is refused.
+    if (key.empty()) return;
+    EXPECT_EQ(Mkpatch({"verify-index", "--packages", packages, list}).status, mkpatch::kOk);
+    EXPECT_NE(ReadFile("srv/corvatheon_version/corvatheon2_online/SERVERVER.SIG")
+                  .find("\nfile FILES.IDX "),
+              std::string::npos);
+    WriteFile(list, "a-launcher=1.1.6.0\nb-patch=00002\n");
+    EXPECT_NE(Mkpatch({"sign", "--key", "k.key", "--packages", packages, list})
+                  .err.find("describes patch 3, the list announces patch 2"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -35,6 +35,8 @@ std::string AsciiLower(std::string text) {
 
 }  // namespace
 
+bool IndexAvailable() { return true; }
+
 int ListedLatest(const std::string& listFile, std::ostream& err) {
     std::ifstream in(listFile, std::ios::binary);
     std::ostringstream text;

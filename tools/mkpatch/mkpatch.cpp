@@ -79,7 +79,7 @@ int BadUsage(std::ostream& err, const std::string& why) {
 }
 
 // The options that take no value.
-const std::vector<std::string> kFlags = {"--force"};
+const std::vector<std::string> kFlags = {"--force", "--no-index"};
 
 // Options of the form "--name value" or "-o value", and flags, which get the
 // value "yes"; everything else is positional. Returns false for an option
@@ -167,7 +167,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (command == "checklist") known = {"--launcher"};
     if (command == "release")
         known = {"--previous", "--next",   "--out",        "--key",  "--launcher",
-                 "--names",    "--serial", "--valid-days", "--force", "--threads"};
+                 "--names",    "--serial", "--valid-days", "--force", "--threads",
+                 "--no-index"};
     if (command == "build" || command == "diff") known = {"--names", "--threads"};
     if (command == "index") known = {"--tree", "--packages", "--names", "--threads"};
     if (command == "verify-index") known = {"--packages", "--threads"};
@@ -242,6 +243,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         release.launcherVersion = Option(options, "--launcher");
         release.names = names;
         release.threads = threads;
+        release.noIndex = !Option(options, "--no-index").empty();
         if (!expect(0) || release.next.empty() || release.out.empty())
             return BadUsage(err, "release takes [--previous OLD] --next NEW --out ROOT");
         if (!release.keyFile.empty() &&

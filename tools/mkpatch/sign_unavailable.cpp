@@ -25,6 +25,7 @@ int Sign(const SignOptions&, std::ostream&, std::ostream& err) {
     return Unavailable(err);
 }
 
+bool IndexAvailable() { return false; }
 int Index(const IndexOptions&, std::ostream&, std::ostream& err) {
     return Unavailable(err);
 }
@@ -33,7 +34,7 @@ int VerifyIndex(const IndexOptions&, std::ostream&, std::ostream& err) {
 }
 
 int CheckSignedRelease(const std::string&, const std::string&, const std::string&,
-                       const std::string&, std::ostream&, std::ostream& err) {
+                       const std::string&, std::ostream&, std::ostream& err, const std::string&) {
     return Unavailable(err);
 }
 
