@@ -449,6 +449,8 @@ TEST_F(MkpatchTest, IndexHoldsTheLastEntryOfEveryFile) {
         EXPECT_EQ(checked.status, text == good ? mkpatch::kOk : mkpatch::kFailed);
         EXPECT_NE((checked.out + checked.err).find(says), std::string::npos) << checked.err;
     }
+    EXPECT_NE(Mkpatch({"checklist", "srv/SERVERVER.INI"}).out.find("describes patch 5"),
+              std::string::npos);
 }
 
 // Releases in a row into one servers' root, each applied as a client would,
