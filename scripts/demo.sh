@@ -11,6 +11,7 @@
 #                                  launcher refuses it (console front end)
 # Updates are signed: the demo's key pair is made on the first run
 # (demo-run/keys/) and the demo's own build (build/demo) carries its public key.
+# The server publishes the file index FILES.IDX, signed with the release.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -25,7 +26,7 @@ for arg in "$@"; do
     --self-update) self_update=1; fresh=1 ;;
     --cli) force_cli=1 ;;
     --tamper) tamper=1; fresh=1; force_cli=1 ;;
-    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
     *) echo "demo: unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -54,11 +55,12 @@ server="$run/server"
 launcher_version=1.1.6.0
 [ "$self_update" = 1 ] && launcher_version=1.1.7.0
 
-# Server files: rebuilt when missing or when the announced launcher changes.
-if [ ! -f "$run/.prepared-$launcher_version" ]; then
+# Server files, with the file index: rebuilt when missing or when the
+# announced launcher changes.
+if [ ! -f "$run/.prepared-indexed-$launcher_version" ]; then
   rm -f "$run"/.prepared-*
-  DEMO_LAUNCHER_VERSION=$launcher_version demo/prepare.sh "$bin" "$run"
-  touch "$run/.prepared-$launcher_version"
+  DEMO_LAUNCHER_VERSION=$launcher_version demo/prepare.sh "$bin" "$run" --index
+  touch "$run/.prepared-indexed-$launcher_version"
 fi
 rm -f "$server/corvatheon_version/corvatheon2_online/Launcher.exe_"
 

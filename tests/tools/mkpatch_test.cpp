@@ -10,6 +10,7 @@
 #include "tools/mkpatch/mkpatch.h"
 #include "transfer/apply_patch_package.h"
 #include "transfer/decompressor.h"
+#include "transfer/file_index.h"
 #include "transfer/package_format.h"
 
 namespace launcher {
@@ -385,6 +386,73 @@ TEST_F(MkpatchTest, CheckListWarnsAboutListsThatMisread) {
               std::string::npos);
 }
 
+// Three packages: readme.txt replaced twice, one file retired. The index
+// points at the last entries, and verify-index names what a damaged one says.
+TEST_F(MkpatchTest, IndexHoldsTheLastEntryOfEveryFile) {
+    Files version2 = kVersion1;
+    version2["readme.txt"] = "Welcome back\r\n";
+    version2["data/maps/cave.map"] = PatternBytes(7, 9);
+    Files version3 = version2;
+    version3["readme.txt"] = "Welcome again\r\n";
+    version3.erase("with space/file name.txt");
+    MakeTree("v1", kVersion1);
+    MakeTree("v2", version2);
+    MakeTree("v3", version3);
+    fs::create_directory("srv");
+    ASSERT_EQ(Mkpatch({"build", "--names", "utf8", "srv/00001.DAT", "v1"}).status, mkpatch::kOk);
+    ASSERT_EQ(Mkpatch({"diff", "--names", "utf8", "srv/00002.DAT", "v1", "v2"}).status, 0);
+    ASSERT_EQ(Mkpatch({"diff", "--names", "utf8", "srv/00003.DAT", "v2", "v3"}).status, 0);
+    ASSERT_EQ(Mkpatch({"serverlist", "--launcher", "1.1.6.0", "--latest", "4", "-o",
+                       "srv/SERVERVER.INI"}).status, 0);
+    auto index = [](const char* tree) {
+        return Mkpatch({"index", "--names", "utf8", "--tree", tree, "--packages", "srv",
+                        "srv/SERVERVER.INI"});
+    };
+    const Outcome made = index("v3");
+    if (made.err.find("built without") != std::string::npos) GTEST_SKIP() << made.err;
+    ASSERT_EQ(made.status, mkpatch::kOk) << made.err;
+    const std::string good = ReadFile("srv/FILES.IDX");
+    FileIndex parsed;
+    std::string why;
+    ASSERT_TRUE(ParseFileIndex(good, parsed, why)) << why;
+    EXPECT_EQ(parsed.files.size(), version3.size());
+    EXPECT_EQ(parsed.removed, std::vector<std::string>{"with space\\file name.txt"});
+    // readme.txt's last entry is the only one of 00003.DAT.
+    EXPECT_NE(good.find("F 00003 4 "), std::string::npos) << good;
+
+    // The tree of an earlier release is not what the packages produce.
+    const Outcome stale = index("v2");
+    EXPECT_EQ(stale.status, mkpatch::kFailed);
+    EXPECT_NE(stale.err.find("readme.txt differs from its last entry (00003.DAT byte 4, 15 bytes)"),
+              std::string::npos) << stale.err;
+    EXPECT_EQ(ReadFile("srv/FILES.IDX"), good);
+
+    auto changed = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        return text.replace(text.find(from), from.size(), to);
+    };
+    const std::size_t hashAt = good.find(" readme.txt\n") - 64;
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {good, "sound, latest patch 4, 7 files, 1 removed"},
+        {changed("F 00003 4 ", "F 00003 5 "), "readme.txt: 00003.DAT byte 5: no entry there"},
+        {std::string(good).replace(hashAt, 1, good[hashAt] == '0' ? "1" : "0"),
+         "readme.txt: 00003.DAT byte 4 inflates to 15 bytes of SHA-256"},
+        {changed(" readme.txt\n", " readme.txu\n"),
+         "readme.txu: 00003.DAT byte 4 holds an entry of 'readme.txt'"},
+        {good + "R saves\\player.sav\n", "saves\\player.sav: removed, but no package ever"},
+        {changed("latest 00004", "latest 00005"), "describes patch 5, srv/SERVERVER.INI announces patch 4"},
+    };
+    for (const auto& [text, says] : cases) {
+        SCOPED_TRACE(says);
+        WriteFile("srv/FILES.IDX", text);
+        const Outcome checked = Mkpatch({"verify-index", "--packages", "srv", "srv/SERVERVER.INI"});
+        EXPECT_EQ(checked.status, text == good ? mkpatch::kOk : mkpatch::kFailed);
+        EXPECT_NE((checked.out + checked.err).find(says), std::string::npos) << checked.err;
+    }
+    EXPECT_NE(Mkpatch({"checklist", "srv/SERVERVER.INI"}).out.find("describes patch 5"),
+              std::string::npos);
+}
+
 // Releases in a row into one servers' root, each applied as a client would,
 // and the mistakes release refuses without touching what is announced.
 TEST_F(MkpatchTest, ReleaseAnnouncesOnePackageAtATime) {
@@ -437,6 +505,16 @@ TEST_F(MkpatchTest, ReleaseAnnouncesOnePackageAtATime) {
     EXPECT_EQ(ApplyIn("client", packages + "00002.DAT"), ApplyResult::kApplied);
     EXPECT_EQ(ReadTree("client"), version2);
     EXPECT_FALSE(Exists(packages + "00003.DAT"));
+    // The release's file index is signed with it; one of another patch is refused.
+    if (key.empty()) return;
+    EXPECT_EQ(Mkpatch({"verify-index", "--packages", packages, list}).status, mkpatch::kOk);
+    EXPECT_NE(ReadFile("srv/corvatheon_version/corvatheon2_online/SERVERVER.SIG")
+                  .find("\nfile FILES.IDX "),
+              std::string::npos);
+    WriteFile(list, "a-launcher=1.1.6.0\nb-patch=00002\n");
+    EXPECT_NE(Mkpatch({"sign", "--key", "k.key", "--packages", packages, list})
+                  .err.find("describes patch 3, the list announces patch 2"),
+              std::string::npos);
 }
 
 }  // namespace

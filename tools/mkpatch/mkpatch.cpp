@@ -47,23 +47,38 @@ constexpr const char* kUsage =
       Writes SERVERVER.SIG beside the version list LIST: serial N (default: the
       time in seconds, so that it grows), expiry in D days (default 30), the
       list's launcher version and latest patch, size and SHA-256 of packages
-      00001.DAT up to the latest-1 in DIR and of Launcher.exe_ beside LIST.
+      00001.DAT up to the latest-1 in DIR and of Launcher.exe_ and FILES.IDX
+      beside LIST (a FILES.IDX of another patch is refused).
       A client that accepted a serial refuses every lower one for ever, so a
       serial not above that of the SERVERVER.SIG being replaced, or more than a
       day ahead of the time in seconds, is refused unless --force is given.
+  mkpatch index --tree TREE --packages DIR [--names utf8|gbk] [--threads N] LIST
+      Writes the file index FILES.IDX beside the version list LIST: for every
+      file of TREE, the full tree of the release LIST announces, the package,
+      offset and length of its last entry in 00001.DAT .. latest-1 in DIR, and
+      the size and SHA-256 that entry unpacks to; and the names the packages
+      carried that TREE lacks. Refuses, naming the file, when the packages do
+      not produce TREE. Names are compared as stored: give --names as to diff.
+  mkpatch verify-index --packages DIR [--threads N] LIST
+      Checks FILES.IDX beside LIST against the list and the packages: every
+      entry where it says, of that name and length, unpacking to that size and
+      SHA-256, and the last of its name; every name the packages carry indexed
+      or removed, and no other name removed. Exit status 0 when it is sound.
   mkpatch release [--previous OLD] --next NEW --out ROOT [--key NAME.key]
                   [--launcher VERSION] [--names utf8|gbk] [--serial N]
-                  [--valid-days D] [--force] [--threads N]
+                  [--valid-days D] [--force] [--threads N] [--no-index]
       The next release in one step. ROOT is what the servers serve:
       ROOT/corvatheon2_online/ the packages, ROOT/corvatheon_version/
       corvatheon2_online/ the version list. The first release (nothing
       announced in ROOT yet) packs all of NEW as 00001.DAT and announces patch
       2; every later one packs what changed from OLD, the tree of the release
       announced now, as the next package. Then the version list (launcher
-      VERSION: default the one announced now) and, with --key, SERVERVER.SIG as
-      'mkpatch sign' writes it. The package is verified, the list read back and
-      the signed release checked as the launcher does before the list is put
-      in place; a package that a list announces is never replaced.
+      VERSION: default the one announced now), FILES.IDX as 'mkpatch index'
+      writes it for NEW (--no-index: none, and one there is removed) and,
+      with --key, SERVERVER.SIG as 'mkpatch sign' writes it. The package is
+      verified, the list read back and the signed release checked as the
+      launcher does before the list is put in place; a package that a list
+      announces is never replaced.
   mkpatch checklist [--launcher VERSION] FILE
       Explains how the launcher reads the version list FILE and warns about
       lines that will not do what was meant; with SERVERVER.SIG beside FILE,
@@ -79,7 +94,7 @@ int BadUsage(std::ostream& err, const std::string& why) {
 }
 
 // The options that take no value.
-const std::vector<std::string> kFlags = {"--force"};
+const std::vector<std::string> kFlags = {"--force", "--no-index"};
 
 // Options of the form "--name value" or "-o value", and flags, which get the
 // value "yes"; everything else is positional. Returns false for an option
@@ -167,8 +182,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (command == "checklist") known = {"--launcher"};
     if (command == "release")
         known = {"--previous", "--next",   "--out",        "--key",  "--launcher",
-                 "--names",    "--serial", "--valid-days", "--force", "--threads"};
+                 "--names",    "--serial", "--valid-days", "--force", "--threads",
+                 "--no-index"};
     if (command == "build" || command == "diff") known = {"--names", "--threads"};
+    if (command == "index") known = {"--tree", "--packages", "--names", "--threads"};
+    if (command == "verify-index") known = {"--packages", "--threads"};
     if (!SplitOptions(args, known, options, positional, error)) return BadUsage(err, error);
     const std::string nameOption = Option(options, "--names");
     Names names = Names::kUnsaid;
@@ -240,12 +258,27 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         release.launcherVersion = Option(options, "--launcher");
         release.names = names;
         release.threads = threads;
+        release.noIndex = !Option(options, "--no-index").empty();
         if (!expect(0) || release.next.empty() || release.out.empty())
             return BadUsage(err, "release takes [--previous OLD] --next NEW --out ROOT");
         if (!release.keyFile.empty() &&
             !ReadSignOptions(options, release.keyFile, "", release.sign, error, false))
             return BadUsage(err, error);
         return Release(release, out, err);
+    }
+    if (command == "index" || command == "verify-index") {
+        IndexOptions index;
+        index.tree = Option(options, "--tree");
+        index.packageDirectory = Option(options, "--packages");
+        index.names = names;
+        index.threads = threads;
+        const bool making = command == "index";
+        if (!expect(1) || index.packageDirectory.empty() || (making && index.tree.empty())) {
+            return BadUsage(err, making ? "index takes --tree DIR --packages DIR LIST"
+                                        : "verify-index takes --packages DIR LIST");
+        }
+        index.listFile = positional[0];
+        return making ? Index(index, out, err) : VerifyIndex(index, out, err);
     }
     if (command == "checklist") {
         if (!expect(1)) return BadUsage(err, "checklist takes [--launcher VERSION] FILE");

@@ -62,19 +62,47 @@ struct SignOptions {
     // Where the manifest is written; SERVERVER.SIG beside the list when empty
     // (the serial is always compared with that one).
     std::string manifestFile = {};
+    // The file index to list as FILES.IDX; FILES.IDX beside the list, when
+    // there is one, if empty.
+    std::string indexFile = {};
 };
 // Writes the signed manifest SERVERVER.SIG beside the list: serial, expiry, the
 // list's launcher version and latest patch, size and SHA-256 of every package
-// a client fetches and of Launcher.exe_ when it lies beside the list.
+// a client fetches, of Launcher.exe_ when it lies beside the list and of the
+// file index when there is one (refused when it describes another patch).
 int Sign(const SignOptions& options, std::ostream& out, std::ostream& err);
 std::int64_t NowSeconds();
 
 // Checks a signed release as a launcher built with the public key of
-// `keyFile` would: the manifest against the list, then every package and
-// Launcher.exe_ against the manifest.
+// `keyFile` would: the manifest against the list, then every package,
+// Launcher.exe_ and the file index (`indexFile`, or FILES.IDX beside the list
+// when empty) against the manifest.
 int CheckSignedRelease(const std::string& listFile, const std::string& manifestFile,
                        const std::string& packageDirectory, const std::string& keyFile,
-                       std::ostream& out, std::ostream& err);
+                       std::ostream& out, std::ostream& err, const std::string& indexFile = {});
+
+struct IndexOptions {
+    std::string listFile;          // SERVERVER.INI: the latest patch
+    std::string packageDirectory;  // holds 00001.DAT .. latest-1
+    std::string tree;              // the release's full tree (index only)
+    Names names = Names::kUnsaid;
+    unsigned threads = 0;
+    std::string indexFile = {};  // FILES.IDX beside the list when empty
+};
+// Writes FILES.IDX: for every file of `tree`, the last entry the packages hold
+// of it, with the size and SHA-256 it inflates to; and the names the packages
+// carried that the tree lacks. Refuses, naming the file, when the packages do
+// not produce the tree.
+int Index(const IndexOptions& options, std::ostream& out, std::ostream& err);
+// Checks an index against the packages: every entry where it says, of that
+// name, length, size and hash, and the last of its name; every name the
+// packages carry indexed or removed, and no other name removed.
+int VerifyIndex(const IndexOptions& options, std::ostream& out, std::ostream& err);
+// Whether this build makes indexes (they need SHA-256).
+bool IndexAvailable();
+// The latest patch the version list announces; 0, with the reason on `err`,
+// when it does not read as a list.
+int ListedLatest(const std::string& listFile, std::ostream& err);
 
 struct ReleaseOptions {
     std::string previous;  // the tree of the release being followed; empty for the first
@@ -85,10 +113,13 @@ struct ReleaseOptions {
     unsigned threads = 0;
     std::string keyFile;  // empty: unsigned
     SignOptions sign;     // serial, validity, force
+    bool noIndex = false;  // publish no FILES.IDX (and retire one that is there)
 };
 // Packs the next package into `out`, writes the version list announcing it
 // (and the signed manifest), checks them as the launcher reads them, and only
 // then puts the list in place. Never replaces a package a list announced.
+// Unless told not to, writes the file index of the release beside the list
+// (and signs it with the list).
 int Release(const ReleaseOptions& options, std::ostream& out, std::ostream& err);
 
 // For checklist: the signed manifest beside the version list `listFile`, if

@@ -13,6 +13,7 @@
 #include "engine/version_records.h"
 #include "platform/code_page.h"
 #include "tools/mkpatch/mkpatch.h"
+#include "transfer/file_index.h"
 #include "transfer/package_format.h"
 
 #ifndef MKPATCH_LAUNCHER_VERSION
@@ -221,20 +222,22 @@ int Release(const ReleaseOptions& options, std::ostream& out, std::ostream& err)
     std::ostringstream verified;
     if (Verify(package.string(), verified, err) != kOk) return kFailed;
 
-    // The file index (FILES.IDX), once it exists, is written here: after the
-    // package, before the manifest that vouches for it.
-
     const fs::path stagedList = listFile.string() + kStaged;
     const fs::path stagedManifest = manifestFile.string() + kStaged;
+    const fs::path indexFile = listDirectory / kFileIndexFile;
+    const fs::path stagedIndex = indexFile.string() + kStaged;
     struct Staged {
         const fs::path& list;
         const fs::path& manifest;
+        const fs::path& index;
         ~Staged() {
             std::error_code ignored;
             fs::remove(list, ignored);
             fs::remove(manifest, ignored);
+            fs::remove(index, ignored);
         }
-    } removeStagedAtTheEnd{stagedList, stagedManifest};
+    } removeStagedAtTheEnd{stagedList, stagedManifest, stagedIndex};
+    fs::remove(stagedIndex, ec);
     if (!WriteText(stagedList, listText, err)) return kFailed;
     std::string written;
     const ServerListEntries check = ReadText(stagedList, written) ? ParseServerVersionList(written)
@@ -244,6 +247,27 @@ int Release(const ReleaseOptions& options, std::ostream& out, std::ostream& err)
         return fail(stagedList.string() + " does not read back as launcher " + launcherVersion +
                     ", patch " + std::to_string(announced + 1));
     }
+    // The file index: after the package, before the manifest that vouches for
+    // it. Without it, one beside the list describes the release before: it
+    // goes when the list does.
+    const bool indexed = !options.noIndex && IndexAvailable();
+    const bool indexRetired = !indexed && fs::exists(indexFile, ec);
+    std::string indexText;
+    if (indexed) {
+        IndexOptions index;
+        index.listFile = stagedList.string();
+        index.packageDirectory = packageDirectory.string();
+        index.tree = options.next;
+        index.names = options.names;
+        index.threads = options.threads;
+        index.indexFile = stagedIndex.string();
+        std::ostringstream indexOut;
+        if (Index(index, indexOut, err) != kOk) {
+            return fail("no release: the file index cannot be made (--no-index releases without "
+                        "one)");
+        }
+        indexText = indexOut.str();
+    }
     std::string signedText;
     if (!options.keyFile.empty()) {
         SignOptions sign = options.sign;
@@ -251,33 +275,46 @@ int Release(const ReleaseOptions& options, std::ostream& out, std::ostream& err)
         sign.listFile = stagedList.string();
         sign.packageDirectory = packageDirectory.string();
         sign.manifestFile = stagedManifest.string();
+        // Missing when no index is made: then none is signed.
+        sign.indexFile = stagedIndex.string();
         std::ostringstream signedOut;
         if (Sign(sign, signedOut, err) != kOk) return kFailed;
         // Sign names the staged file; it is published under its own name.
         signedText = signedOut.str();
-        for (std::size_t at; (at = signedText.find(kStaged)) != std::string::npos;)
-            signedText.erase(at, std::string(kStaged).size());
         std::ostringstream checked;
         if (CheckSignedRelease(stagedList.string(), stagedManifest.string(),
-                               packageDirectory.string(), options.keyFile, checked,
-                               err) != kOk) {
+                               packageDirectory.string(), options.keyFile, checked, err,
+                               stagedIndex.string()) != kOk) {
             return kFailed;
         }
         signedText += checked.str();
     }
 
-    // The manifest first: a client reads the list, then the manifest.
-    if (!options.keyFile.empty()) fs::rename(stagedManifest, manifestFile, ec);
+    // The index and the manifest first: a client reads the list, then the
+    // manifest, then the index.
+    if (indexed) fs::rename(stagedIndex, indexFile, ec);
+    if (!ec && indexRetired) fs::remove(indexFile, ec);
+    if (!ec && !options.keyFile.empty()) fs::rename(stagedManifest, manifestFile, ec);
     if (!ec) fs::rename(stagedList, listFile, ec);
     if (ec) return fail("cannot put the list in place: " + ec.message());
     const std::string soundLine = verified.str().substr(0, verified.str().find('\n') + 1);
+    // Index and Sign name the staged files; they are published under their own names.
+    std::string said = indexText + signedText;
+    for (std::size_t at; (at = said.find(kStaged)) != std::string::npos;)
+        said.erase(at, std::string(kStaged).size());
+    const std::string versionPath = fs::path(kVersionPath).relative_path().string();
     out << soundLine << listFile.string() << ": launcher " << launcherVersion
         << ", latest patch " << announced + 1 << "\n"
-        << signedText << "release of patch " << announced + 1 << ": " << packageName
+        << said << "release of patch " << announced + 1 << ": " << packageName
         << " brings clients from patch " << announced << "; upload "
-        << fs::path(kPatchPath).relative_path().string() << packageName << " first, "
-        << (options.keyFile.empty() ? "then " : "then SERVERVER.SIG, then ")
-        << fs::path(kVersionPath).relative_path().string() << kServerVersionList << "\n";
+        << fs::path(kPatchPath).relative_path().string() << packageName << " first, then "
+        << (indexed ? versionPath + kFileIndexFile + ", then " : "")
+        << (options.keyFile.empty() ? "" : versionPath + "SERVERVER.SIG, then ") << versionPath
+        << kServerVersionList << "\n";
+    if (indexRetired) {
+        out << "released without a file index: delete " << versionPath << kFileIndexFile
+            << " from the servers before uploading the list\n";
+    }
     return kOk;
 }
 

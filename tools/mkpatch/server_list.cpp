@@ -7,14 +7,18 @@
 #include <fstream>
 #include <ostream>
 #include <sstream>
+#include <filesystem>
 #include <system_error>
 
 #include "engine/version_records.h"
 #include "platform/ascii_text.h"
 #include "platform/files.h"
 #include "tools/mkpatch/mkpatch.h"
+#include "transfer/file_index.h"
 
 namespace launcher::mkpatch {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -40,6 +44,25 @@ std::string VersionTail(const std::string& entry) {
 }
 
 std::string Quote(const std::string& text) { return "'" + text + "'"; }
+
+// A FILES.IDX beside the list must describe its latest patch; one of another
+// patch is left from an earlier release. Returns the number of warnings.
+int CheckIndexBeside(const std::string& listFile, int latest, std::ostream& out,
+                     const char* warning) {
+    const std::string path = (fs::path(listFile).parent_path() / kFileIndexFile).string();
+    std::string text;
+    if (!PathExists(path) || !ReadWholeFile(path, text)) return 0;
+    FileIndex index;
+    std::string why;
+    if (!ParseFileIndex(text, index, why)) {
+        out << warning << path << " is not a readable file index: " << why << "\n";
+        return 1;
+    }
+    if (index.latest == latest) return 0;
+    out << warning << path << " describes patch " << index.latest << ", the list announces "
+        << latest << ": make it again with 'mkpatch index', or remove it\n";
+    return 1;
+}
 
 }  // namespace
 
@@ -107,6 +130,7 @@ int ServerList(const std::string& launcherVersion, const std::string& latest,
     }
     out << output << ": launcher version " << launcherVersion << ", latest patch "
         << AtoiLike(latest) << "\n";
+    CheckIndexBeside(output, AtoiLike(latest), err, "mkpatch: warning: ");
     return kOk;
 }
 
@@ -228,6 +252,7 @@ int CheckList(const std::string& file, const std::string& launcherVersion, std::
         }
     }
     warnings += CheckSignedManifest(file, announced, latestPatch, NowSeconds(), out);
+    warnings += CheckIndexBeside(file, latestPatch, out, "warning: ");
     if (warnings == 0) out << "the list reads as written\n";
     (void)err;
     return warnings == 0 ? kOk : kFailed;

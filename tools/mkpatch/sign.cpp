@@ -20,6 +20,7 @@
 #include "platform/files.h"
 #include "tools/mkpatch/mkpatch.h"
 #include "transfer/file_check.h"
+#include "transfer/file_index.h"
 
 #ifndef MKPATCH_BUILT_IN_KEYS
 #define MKPATCH_BUILT_IN_KEYS ""
@@ -80,15 +81,41 @@ bool WriteAtomically(const std::string& path, const std::string& text, std::ostr
     return false;
 }
 
-// Adds `name` from `directory` to the manifest; false when it is missing.
-bool AddFile(integrity::UpdateManifest& manifest, const fs::path& directory,
-             const std::string& name, std::ostream& err) {
+// Adds the file at `path` to the manifest as `name`; false when it is missing.
+bool AddFile(integrity::UpdateManifest& manifest, const fs::path& path, const std::string& name,
+             std::ostream& err) {
     integrity::ManifestFile file;
-    if (!integrity::Sha256OfFile((directory / name).string(), file.sha256, file.size, true)) {
-        err << "mkpatch: " << (directory / name).string() << ": cannot read\n";
+    if (!integrity::Sha256OfFile(path.string(), file.sha256, file.size, true)) {
+        err << "mkpatch: " << path.string() << ": cannot read\n";
         return false;
     }
     manifest.files[name] = file;
+    return true;
+}
+
+// The file index beside a list, or the one named.
+fs::path IndexPath(const std::string& listFile, const std::string& indexFile) {
+    return indexFile.empty() ? fs::path(listFile).parent_path() / kFileIndexFile
+                             : fs::path(indexFile);
+}
+
+// An index signed for a release must describe it: clients would otherwise
+// take files of another patch for the ones they need.
+bool IndexDescribes(const fs::path& path, int latest, std::ostream& err) {
+    std::string text;
+    std::string why;
+    FileIndex index;
+    if (!ReadText(path.string(), text) || !ParseFileIndex(text, index, why)) {
+        err << "mkpatch: " << path.string() << " is not a readable file index"
+            << (why.empty() ? "" : ": " + why) << "\n";
+        return false;
+    }
+    if (index.latest != latest) {
+        err << "mkpatch: " << path.string() << " describes patch " << index.latest
+            << ", the list announces patch " << latest
+            << ": make it again with 'mkpatch index', or remove it\n";
+        return false;
+    }
     return true;
 }
 
@@ -231,12 +258,17 @@ int Sign(const SignOptions& options, std::ostream& out, std::ostream& err) {
     manifest.serial = checked.serial;
     // A client at patch 1 fetches packages 1 .. latest-1.
     for (int n = 1; n < manifest.latest; ++n) {
-        if (!AddFile(manifest, options.packageDirectory, FiveDigits(n) + ".DAT", err))
+        const std::string name = FiveDigits(n) + ".DAT";
+        if (!AddFile(manifest, fs::path(options.packageDirectory) / name, name, err))
             return kFailed;
     }
     std::error_code ec;
     if (fs::exists(listDirectory / kReplacementLauncher, ec) &&
-        !AddFile(manifest, listDirectory, kReplacementLauncher, err))
+        !AddFile(manifest, listDirectory / kReplacementLauncher, kReplacementLauncher, err))
+        return kFailed;
+    const fs::path index = IndexPath(options.listFile, options.indexFile);
+    if (fs::exists(index, ec) && (!IndexDescribes(index, manifest.latest, err) ||
+                                  !AddFile(manifest, index, kFileIndexFile, err)))
         return kFailed;
 
     const std::string body = integrity::FormatManifestBody(manifest);
@@ -305,7 +337,7 @@ int CheckSignedManifest(const std::string& listFile, const std::string& launcher
 
 int CheckSignedRelease(const std::string& listFile, const std::string& manifestFile,
                        const std::string& packageDirectory, const std::string& keyFile,
-                       std::ostream& out, std::ostream& err) {
+                       std::ostream& out, std::ostream& err, const std::string& indexFile) {
     std::string list;
     std::string manifest;
     std::string secretKey;
@@ -345,6 +377,8 @@ int CheckSignedRelease(const std::string& listFile, const std::string& manifestF
     }
     const fs::path replacement = fs::path(listFile).parent_path() / kReplacementLauncher;
     if (fs::exists(replacement, ec)) files.emplace_back(kReplacementLauncher, replacement);
+    const fs::path index = IndexPath(listFile, indexFile);
+    if (fs::exists(index, ec)) files.emplace_back(kFileIndexFile, index);
     for (const auto& [name, path] : files) {
         std::unique_ptr<IFileCheck> check = verifier.CheckFor(name);
         if (!check) {

@@ -1,4 +1,5 @@
-// mkpatch built without libsodium: keys and signing are not available.
+// mkpatch built without the cryptography libraries: keys, signing and the
+// file index are not available.
 #include <chrono>
 #include <filesystem>
 #include <ostream>
@@ -10,7 +11,8 @@ namespace launcher::mkpatch {
 namespace {
 
 int Unavailable(std::ostream& err) {
-    err << "mkpatch: built without libsodium; keygen and sign are not available\n";
+    err << "mkpatch: built without libsodium; keygen, sign and the file index are not "
+           "available\n";
     return kFailed;
 }
 
@@ -23,8 +25,16 @@ int Sign(const SignOptions&, std::ostream&, std::ostream& err) {
     return Unavailable(err);
 }
 
+bool IndexAvailable() { return false; }
+int Index(const IndexOptions&, std::ostream&, std::ostream& err) {
+    return Unavailable(err);
+}
+int VerifyIndex(const IndexOptions&, std::ostream&, std::ostream& err) {
+    return Unavailable(err);
+}
+
 int CheckSignedRelease(const std::string&, const std::string&, const std::string&,
-                       const std::string&, std::ostream&, std::ostream& err) {
+                       const std::string&, std::ostream&, std::ostream& err, const std::string&) {
     return Unavailable(err);
 }
 
