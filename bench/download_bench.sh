@@ -216,9 +216,10 @@ measure_curl() {
     cpu_of "$dir/time"
 }
 
-# LauncherCli reports "download: X MiB in S s (R MiB/s)" for each finished file
-# when stderr is not a terminal; the package's line is the last. The run also
-# pauses between the patch loop's phases, which is not download time.
+# The package's request in the run's log ("... 00001.DAT status 200, 512.0 MiB
+# in 446 ms") gives its time to the millisecond; the console's own figures are
+# rounded for the player. The run also pauses between the patch loop's phases,
+# which is not download time.
 measure_cli() {
     local dir="$run/cli.$1"
     mkdir -p "$dir"
@@ -231,7 +232,9 @@ measure_cli() {
         return 1
     fi
     local rate
-    rate=$(sed -n 's/^download: .* (\([0-9.]*\) MiB\/s)$/\1/p' "$dir/stderr.log" | tail -n 1)
+    local ms
+    ms=$(sed -n 's/.*00001\.DAT status 200, .* in \([0-9]*\) ms$/\1/p' "$dir/launcher.log" | tail -n 1)
+    rate=$(awk -v mib="$size_mib" -v ms="$ms" 'BEGIN { if (ms > 0) printf "%.1f", mib * 1000 / ms }')
     echo "$rate $(cpu_of "$dir/time")"
 }
 
