@@ -161,7 +161,10 @@ EntriesOutcome FetchMissing(File& out, std::uint64_t present, std::uint64_t tota
 EntriesOutcome FetchAndApplyEntries(const std::vector<IndexedFile>& files, std::uint64_t& fetched,
                                     std::string& why) {
     fetched = 0;
-    if (files.empty()) return EntriesOutcome::kApplied;
+    if (files.empty()) {
+        RemoveFile(kGatheredPackage);  // a part for entries no longer needed
+        return EntriesOutcome::kApplied;
+    }
     const std::vector<Range> ranges = RangesOf(files);
     const std::uint64_t total = ranges.back().gathered + ranges.back().length;
 
