@@ -11,6 +11,8 @@ std::string CliUsage() {
            "  --version-host HOST[:PORT]   host of the version list (default: built in)\n"
            "  --download-host HOST[:PORT]  host of the patch packages (default: built in)\n"
            "  --start-game                 start the game once the client is up to date\n"
+           "  --repair                     check every file against the server's file index\n"
+           "                               (FILES.IDX) and mend those missing or damaged\n"
            "  --log PATH                   append the run's log to PATH (default: launcher.log)\n"
            "  --no-log                     write no log\n"
            "  --max-rate RATE              download at most RATE bytes per second\n"
@@ -51,6 +53,8 @@ CliOptions ParseCliOptions(const std::vector<std::string>& arguments, Deployment
                 options.error = "--max-rate needs a rate such as 500K or 2M";
             else
                 ++i;
+        } else if (arg == "--repair") {
+            options.repair = true;
         } else if (arg == "--start-game") {
             options.startGame = true;
         } else if (arg == "--help" || arg == "-h") {

@@ -11,6 +11,7 @@ namespace launcher {
 struct CliOptions {
     Deployment deployment;
     bool startGame = false;
+    bool repair = false;
     bool showHelp = false;
     bool showVersion = false;
     std::string logPath = "launcher.log";  // empty: --no-log

@@ -10,6 +10,7 @@
 #include "cli/console_message_boxes.h"
 #include "cli/printable_text.h"
 #include "cli/terminal_owner.h"
+#include "engine/file_index_run.h"
 #include "engine/game_command_line.h"
 #include "engine/globals.h"
 #include "engine/my_fun.h"
@@ -43,7 +44,8 @@ int RunCli(int argc, char** argv) {
                  .messageBoxes = std::make_shared<ConsoleMessageBoxes>(),
                  .stop = stop,
                  .maxBytesPerSecond = options.maxRate,
-                 .logPath = options.logPath});
+                 .logPath = options.logPath,
+                 .repair = options.repair});
     if (options.showVersion) {
         std::printf("LauncherCli %s\n", g_strLauncherVersion.c_str());
         return kExitUpToDate;
@@ -70,6 +72,8 @@ int RunCli(int argc, char** argv) {
     run.Join();
     owner->FinishLine();
     if (const std::string summary = owner->Summary(); !summary.empty())
+        std::fprintf(stderr, "%s\n", summary.c_str());
+    if (const std::string summary = IndexSummary(); !summary.empty())
         std::fprintf(stderr, "%s\n", summary.c_str());
 
     if (g_fSelfUpdate == 2.0f) {

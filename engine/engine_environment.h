@@ -7,6 +7,7 @@
 
 #include "engine/deployment.h"
 #include "platform/http.h"
+#include "transfer/content_hash.h"
 
 namespace launcher {
 
@@ -30,6 +31,11 @@ struct EngineEnvironment {
     std::string applicationName = "Launcher";
     // The run's log; null: none.
     std::shared_ptr<RunLog> log;
+    // SHA-256 for the file index; empty: a published index is not used.
+    ContentHashMaker newContentHash;
+    // Check every indexed file once the client is current, not only those
+    // whose size or time changed: a repair.
+    bool repair = false;
 };
 
 // Caption of the engine's message boxes.

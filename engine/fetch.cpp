@@ -31,12 +31,16 @@ public:
 
 }  // namespace
 
+bool NotPublished(const DownloadFailure& failure) {
+    return failure.status == 404 || failure.status == 410;
+}
+
 int FetchWithRetries(const std::string& url, const std::string& localPath,
                      std::uint64_t maxBodyBytes, DownloadFailure* failure,
-                     IFileCheck* check) {
+                     IFileCheck* check, bool quiet) {
     GatedOwner owner;
     DownloadContext context;
-    context.owner = &owner;
+    context.owner = quiet ? nullptr : &owner;
     // The version numbers are read afresh for every block. Before the version
     // list has been read the arithmetic can leave the bar's range (a latest
     // number of 0 gives a negative step); the bar shows the clamped value.
@@ -92,6 +96,7 @@ int FetchWithRetries(const std::string& url, const std::string& localPath,
         LogLine(line);
         if (fetched == 1) return 1;
         if (why.kind == DownloadFailure::Kind::kDiskFull) return 0;  // no attempt frees space
+        if (quiet && NotPublished(why)) return 0;
         // Small files have no floor: every attempt at them counts.
         if (after > before && context.http.lowSpeedBytes > 0) {
             gained += static_cast<std::uint64_t>(after - before);

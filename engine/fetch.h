@@ -20,9 +20,14 @@ inline constexpr int kDownloadAttempts = 5;
 // held to the rate floor instead.
 // `failure`, when given, receives why the last attempt failed. `check` (may be
 // null) caps and hashes the file for a signed manifest.
+// `quiet`: a file the server may not publish, fetched without a word to the
+// window; an answer of 404 or 410 ends it at once.
 int FetchWithRetries(const std::string& url, const std::string& localPath,
                      std::uint64_t maxBodyBytes = 0, DownloadFailure* failure = nullptr,
-                     IFileCheck* check = nullptr);
+                     IFileCheck* check = nullptr, bool quiet = false);
+
+// Whether a failed fetch ended on an answer saying the file is not there.
+bool NotPublished(const DownloadFailure& failure);
 
 // Why `what` (for example "the version list") did not arrive, in words: a
 // local file that could not be written is told apart from a server that did

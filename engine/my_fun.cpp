@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "engine/file_index_run.h"
 #include "engine/globals.h"
 #include "engine/patch_loop.h"
 #include "engine/version_records.h"
@@ -99,6 +100,12 @@ int PatchingStep() {
 
 int FinishedStep() {
     CMyFun::m_nStep = 0;
+    // Files found damaged since the last check are mended first; nothing is
+    // done or shown where no file index has been used.
+    if (!CheckInstallationAgainstIndex()) {
+        if (!EngineStopped()) ShowUpdateFailedNote();
+        return 0;
+    }
     OwnerShow(kIdStartIdle, kSwHide);
     OwnerShow(kIdStart, kSwShowNormal);
     OwnerShow(kIdStaticDone, kSwShowNormal);

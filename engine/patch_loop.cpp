@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "engine/fetch.h"
+#include "engine/file_index_run.h"
 #include "engine/globals.h"
 #include "engine/my_fun.h"
 #include "engine/run_log.h"
@@ -22,22 +23,22 @@ constexpr unsigned kPhasePauseMs = 1000;
 
 std::string PackageName(int number) { return FiveDigits(number) + ".DAT"; }
 
-void ShowStatusLine(int client, int latest) {
-    OwnerShow(kIdStaticVersion, kSwHide);
-    OwnerSetText(kIdStaticVersion, PatchStatusText(client, latest));
-    OwnerShow(kIdStaticVersion, kSwShowNormal);
-}
-
 void ShowFinishedLook() {
     OwnerSend(kIdProgressTotal, kPbmSetPos, 100, 0);
     OwnerShow(kIdStartIdle, kSwHide);
     OwnerShow(kIdStart, kSwShowNormal);
-    ShowStatusLine(CMyFun::m_nClientVersion, CMyFun::m_nLatestVersion);
+    ShowPatchStatus(CMyFun::m_nClientVersion, CMyFun::m_nLatestVersion);
     OwnerShow(kIdStaticUpdating, kSwHide);
     OwnerShow(kIdStaticDone, kSwShowNormal);
 }
 
 }  // namespace
+
+void ShowPatchStatus(int client, int latest) {
+    OwnerShow(kIdStaticVersion, kSwHide);
+    OwnerSetText(kIdStaticVersion, PatchStatusText(client, latest));
+    OwnerShow(kIdStaticVersion, kSwShowNormal);
+}
 
 std::string PatchStatusText(int client, int latest) {
     char text[128];
@@ -48,6 +49,20 @@ std::string PatchStatusText(int client, int latest) {
 int UpdatePatches() {
     CMyFun::m_nPhase = 0;
     CMyFun::m_nError = kErrorNone;
+    // With a published file index the changed files come in one go, without
+    // the pauses between packages; without one, or when it cannot be used,
+    // the loop below runs as it always has.
+    switch (UpdateThroughFileIndex()) {
+        case IndexUpdate::kUpToDate:
+            ShowFinishedLook();
+            CMyFun::m_nPhase = 4;
+            g_nLaunchBlock = 0;
+            CMyFun::m_nPhase = 5;
+            return 0;
+        case IndexUpdate::kFailed: CMyFun::m_nError = kErrorApply; return 0;
+        case IndexUpdate::kStopped: return 0;
+        case IndexUpdate::kNotUsed: break;
+    }
     EngineSleep(kPhasePauseMs);
     for (;;) {
         CMyFun::m_nPhase = 1;
@@ -80,7 +95,7 @@ int DownloadPatch() {
     const int client = CMyFun::m_nClientVersion;
     const std::string name = PackageName(client);
     const std::string url = env->deployment.downloadHost + kPatchPath + name;
-    ShowStatusLine(client, CMyFun::m_nLatestVersion);
+    ShowPatchStatus(client, CMyFun::m_nLatestVersion);
     DownloadFailure failure;
     std::string why;
     const CheckedFetch fetched = FetchListedFile(url, name, failure, why);

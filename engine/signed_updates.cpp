@@ -46,11 +46,13 @@ bool AcceptSignedManifest(const std::string& launcherVersion, int latest) {
 }
 
 CheckedFetch FetchListedFile(const std::string& url, const std::string& localPath,
-                             DownloadFailure& failure, std::string& why) {
+                             DownloadFailure& failure, std::string& why,
+                             std::uint64_t maxBodyBytes, bool quiet) {
     IUpdateVerifier* verifier = Verifier();
     if (!verifier)
-        return FetchWithRetries(url, localPath, 0, &failure) ? CheckedFetch::kFetched
-                                                             : CheckedFetch::kNotFetched;
+        return FetchWithRetries(url, localPath, maxBodyBytes, &failure, nullptr, quiet)
+                   ? CheckedFetch::kFetched
+                   : CheckedFetch::kNotFetched;
     std::unique_ptr<IFileCheck> check = verifier->CheckFor(localPath);
     if (!check) {
         why = localPath + " is not listed in the signed manifest";
@@ -58,7 +60,7 @@ CheckedFetch FetchListedFile(const std::string& url, const std::string& localPat
     }
     bool continued = FileSize(localPath) > 0;
     for (;;) {
-        if (!FetchWithRetries(url, localPath, 0, &failure, check.get()))
+        if (!FetchWithRetries(url, localPath, maxBodyBytes, &failure, check.get(), quiet))
             return CheckedFetch::kNotFetched;
         if (check->Matches()) return CheckedFetch::kFetched;
         RemoveFile(localPath);

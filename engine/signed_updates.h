@@ -2,6 +2,7 @@
 // carries no verifier.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "transfer/download_file.h"
@@ -18,8 +19,10 @@ enum class CheckedFetch { kFetched, kNotFetched, kDamaged };
 // manifest's size and must have its SHA-256, or it is deleted (kDamaged). A
 // mismatch after continuing a kept part is fetched once more from byte 0.
 // `failure` tells why a file was not fetched, `why` why it was refused.
+// `maxBodyBytes` and `quiet` as for FetchWithRetries.
 CheckedFetch FetchListedFile(const std::string& url, const std::string& localPath,
-                             DownloadFailure& failure, std::string& why);
+                             DownloadFailure& failure, std::string& why,
+                             std::uint64_t maxBodyBytes = 0, bool quiet = false);
 
 // Leaves the accepted manifest beside the replacement launcher for the
 // updater; false when it cannot be written.

@@ -102,6 +102,14 @@ PathProblem RenameFileOver(const std::string& from, const std::string& to);
 // without ever following a symbolic link. On failure `blocker` is the leading
 // part of `directory` at fault.
 PathProblem CreateDirectoriesBelowHere(const std::string& directory, std::string& blocker);
+// Removes the file `path` ('/'-separated, relative) below the current
+// directory, walking there without following a symbolic link; a link at the
+// name itself is removed, never what it points to. False when nothing was
+// removed.
+bool RemoveFileBelowHere(const std::string& path);
+// Size and modification time (in the platform's own units) of the regular
+// file at `path`, a link at the name not followed; false otherwise.
+bool FileStamp(const std::string& path, std::uint64_t& size, std::int64_t& modified);
 // Makes a directory's entries (renames, creations) durable.
 bool SyncDirectory(const std::string& path);
 // Makes everything written below the current directory durable, at once: one

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/plain_get_answer.h"
+
 namespace launcher {
 
 class StopFlag;
@@ -74,6 +76,9 @@ public:
     virtual bool Read(char* buffer, std::size_t capacity, std::size_t& delivered) = 0;
     // What ended the request after SetReadPosition or Read returned false.
     virtual HttpFailure Failure() const = 0;
+    // The final response's status, Content-Length and Content-Range as they
+    // came, before they were mapped to a plain GET.
+    virtual plain_get::Head ReceivedHead() const = 0;
 };
 
 class HttpSession {
@@ -85,7 +90,12 @@ public:
     // when the server cannot be reached or does not answer in time.
     virtual std::unique_ptr<HttpRequest> OpenUrl(const std::string& url,
                                                  std::uint32_t expectedOffset) = 0;
-    // Why the last OpenUrl returned nullptr.
+    // Sends a GET for bytes [first, last] of `url` and reads like OpenUrl with
+    // `first` as the expected offset: a 206 starting there reads from it, a
+    // 200 is skipped up to it. ReceivedHead tells which answer came.
+    virtual std::unique_ptr<HttpRequest> OpenRange(const std::string& url, std::uint32_t first,
+                                                   std::uint32_t last) = 0;
+    // Why the last OpenUrl or OpenRange returned nullptr.
     virtual HttpFailure LastFailure() const = 0;
 };
 

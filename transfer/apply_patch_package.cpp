@@ -73,6 +73,29 @@ ApplyResult DecompressInto(UncompressFunction uncompress, const unsigned char* p
     return ApplyResult::kApplied;
 }
 
+// Whether `size` bytes at `data` are what `expected` says; a mismatch is the
+// package's fault.
+ApplyResult CheckExpected(const ExpectedEntry* expected, const ContentHashMaker* newHash,
+                          const unsigned char* data, std::size_t size, std::string& problem) {
+    if (!expected) return ApplyResult::kApplied;
+    if (size != expected->size) {
+        problem = "inflates to " + std::to_string(size) + " bytes, the file index says " +
+                  std::to_string(expected->size);
+        return ApplyResult::kDamagedPackage;
+    }
+    std::unique_ptr<IContentHash> hash = newHash && *newHash ? (*newHash)() : nullptr;
+    if (!hash) {
+        problem = "no SHA-256 to check it with";
+        return ApplyResult::kLocalFailure;
+    }
+    hash->Update(data, size);
+    if (hash->FinishHex() != expected->sha256) {
+        problem = "SHA-256 does not match the file index";
+        return ApplyResult::kDamagedPackage;
+    }
+    return ApplyResult::kApplied;
+}
+
 // A new file that starts like a POSIX program or script gets the execute
 // bits, so that a program delivered as a new file can start.
 bool NeedsExecuteBits(const unsigned char* data, std::size_t size) {
@@ -131,7 +154,9 @@ ApplyResult WriteInPlace(const std::string& path, const unsigned char* data, std
 // Decompresses into a block of its own and writes it.
 ApplyResult ExtractThroughMemory(UncompressFunction uncompress, const std::string& path,
                                  const unsigned char* payload, std::uint32_t compressedSize,
-                                 std::uint32_t capacity, std::string& problem) {
+                                 std::uint32_t capacity, std::string& problem,
+                                 const ExpectedEntry* expected = nullptr,
+                                 const ContentHashMaker* newHash = nullptr) {
     Block output = TakeBlock(capacity);
     if (!output) {
         problem = NoMemoryFor(capacity, "output block");
@@ -142,6 +167,9 @@ ApplyResult ExtractThroughMemory(UncompressFunction uncompress, const std::strin
         DecompressInto(uncompress, payload, compressedSize, output.get(), capacity, produced,
                        problem);
     if (result != ApplyResult::kApplied) return result;
+    if (ApplyResult checked = CheckExpected(expected, newHash, output.get(), produced, problem);
+        checked != ApplyResult::kApplied)
+        return checked;
     return WriteInPlace(path, output.get(), produced, problem);
 }
 
@@ -151,7 +179,9 @@ ApplyResult ExtractThroughMemory(UncompressFunction uncompress, const std::strin
 // entry goes through memory after all.
 ApplyResult ExtractIntoFile(UncompressFunction uncompress, const std::string& path,
                             const unsigned char* payload, std::uint32_t compressedSize,
-                            std::uint32_t capacity, std::string& problem) {
+                            std::uint32_t capacity, std::string& problem,
+                            const ExpectedEntry* expected = nullptr,
+                            const ContentHashMaker* newHash = nullptr) {
     if (!uncompress) {
         problem = "no decompressor loaded";
         return ApplyResult::kLocalFailure;
@@ -170,6 +200,8 @@ ApplyResult ExtractIntoFile(UncompressFunction uncompress, const std::string& pa
         if (created == MappedNewFile::Created::kMapped) {
             result = DecompressInto(uncompress, payload, compressedSize, file.Data(), capacity,
                                     produced, problem);
+            if (result == ApplyResult::kApplied)
+                result = CheckExpected(expected, newHash, file.Data(), produced, problem);
         }
         // A replaced file keeps its permissions.
         if (result == ApplyResult::kApplied && created == MappedNewFile::Created::kMapped &&
@@ -180,7 +212,8 @@ ApplyResult ExtractIntoFile(UncompressFunction uncompress, const std::string& pa
     }  // unmapped and closed
     if (created == MappedNewFile::Created::kNotMapped) {
         RemoveFile(temporary);
-        return ExtractThroughMemory(uncompress, path, payload, compressedSize, capacity, problem);
+        return ExtractThroughMemory(uncompress, path, payload, compressedSize, capacity, problem,
+                                    expected, newHash);
     }
     if (result != ApplyResult::kApplied) {
         RemoveFile(temporary);
@@ -245,7 +278,8 @@ int ExtractPackageEntry(const std::string& name, const unsigned char* payload,
                : 0;
 }
 
-ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
+ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem,
+                                        const ApplyExpectations* expected) {
     std::string scratch;
     std::string& why = problem ? *problem : scratch;
     why.clear();
@@ -258,6 +292,11 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
     }
     if (entryCount < 0) {
         why = "negative entry count " + std::to_string(entryCount);
+        return ApplyResult::kDamagedPackage;
+    }
+    if (expected && static_cast<std::size_t>(entryCount) != expected->entries.size()) {
+        why = "holds " + std::to_string(entryCount) + " entries, " +
+              std::to_string(expected->entries.size()) + " expected";
         return ApplyResult::kDamagedPackage;
     }
     if (entryCount == 0) return ApplyResult::kApplied;
@@ -278,6 +317,8 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
             try {
                 e.result = DecompressInto(uncompress, e.payload, e.compressedSize, e.output,
                                           e.capacity, e.size, e.problem);
+                if (e.result == ApplyResult::kApplied)
+                    e.result = CheckExpected(e.expected, e.newHash, e.output, e.size, e.problem);
             } catch (...) {
                 // Nothing may leave a decompressing thread.
                 e.result = ApplyResult::kLocalFailure;
@@ -300,7 +341,7 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
                     payload = view.Data();
                 }
                 return ExtractIntoFile(uncompress, e.path, payload, e.compressedSize, e.capacity,
-                                       failure);
+                                       failure, e.expected, e.newHash);
             } catch (...) {
                 failure = "out of memory";
                 return ApplyResult::kLocalFailure;
@@ -342,6 +383,13 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
             stop(ApplyResult::kDamagedPackage, at() + "name refused");
             break;
         }
+        const ExpectedEntry* expectedEntry =
+            expected ? &expected->entries[static_cast<std::size_t>(index)] : nullptr;
+        if (expectedEntry && expectedEntry->name != entry.name) {
+            stop(ApplyResult::kDamagedPackage, at() + "the file index expects '" +
+                                                   expectedEntry->name + "' there");
+            break;
+        }
         auto item = std::make_unique<PipelineEntry>();
         item->compressedSize = entry.compressedSize;
         item->capacity = OutputCapacity(entry.uncompressedSize, entry.compressedSize);
@@ -381,6 +429,8 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem) {
         }
         item->path = std::move(path);
         item->where = at();
+        item->expected = expectedEntry;
+        item->newHash = expected ? &expected->newHash : nullptr;
         pipeline.Add(std::move(item));
     }
     if (ApplyResult result = pipeline.Finish(why); result != ApplyResult::kApplied) return result;

@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
+#include "transfer/content_hash.h"
 
 namespace launcher {
 
@@ -37,9 +39,27 @@ enum class ApplyResult {
     kLocalFailure,
 };
 
+// What one entry must hold: its name, and the size and hash of what it
+// inflates to.
+struct ExpectedEntry {
+    std::string name;
+    std::uint64_t size = 0;
+    std::string sha256;  // lower-case hex
+};
+
+// A package whose entries are known in advance (gathered from a file index):
+// one expectation per entry, in package order. A file that does not meet its
+// expectation never replaces the old one (kDamagedPackage).
+struct ApplyExpectations {
+    std::vector<ExpectedEntry> entries;
+    ContentHashMaker newHash;
+};
+
 // ApplyPatchPackage with the reason; `problem` (optional) receives a short
-// description naming the entry and the byte offset.
-ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem = nullptr);
+// description naming the entry and the byte offset. `expected` (optional) is
+// checked entry by entry.
+ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem = nullptr,
+                                        const ApplyExpectations* expected = nullptr);
 
 // Decompresses one entry with g_pfnUncompress and puts the file `name` (with
 // '/' separators, already checked to be safe) in place. Returns 1 or 0.

@@ -40,6 +40,9 @@ struct PipelineEntry {
     std::size_t size = 0;                        // bytes decompressed into output
     ApplyResult result = ApplyResult::kApplied;  // of the decompression
     std::string problem;
+    // What the file must hold (null: anything), and the hash to check it with.
+    const ExpectedEntry* expected = nullptr;
+    const ContentHashMaker* newHash = nullptr;
 };
 
 class EntryPipeline {

@@ -9,6 +9,7 @@
 #include "engine/run_log.h"
 #include "engine/startup.h"
 #include "engine/update_verifier.h"
+#include "transfer/content_hash.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
 #include "platform/single_instance.h"
@@ -48,6 +49,8 @@ void EngineRun::Prepare(EngineRunSettings settings) {
     environment.stop = std::move(settings.stop);
     environment.applicationName = std::move(settings.applicationName);
     environment.verifier = BuiltInUpdateVerifier();
+    environment.newContentHash = BuiltInContentHash();
+    environment.repair = settings.repair;
     m_logPath = std::move(settings.logPath);
     if (const std::uint64_t cap = settings.maxBytesPerSecond) {
         environment.http.maxBytesPerSecond = cap;

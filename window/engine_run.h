@@ -31,6 +31,9 @@ struct EngineRunSettings {
     std::uint64_t maxBytesPerSecond = 0;
     // Where the run's log is appended once the run starts; empty: no log.
     std::string logPath = "launcher.log";
+    // Check every file against the server's file index once the client is
+    // current, and mend what is missing or damaged.
+    bool repair = false;
 };
 
 class EngineRun {

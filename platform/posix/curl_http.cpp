@@ -171,9 +171,10 @@ public:
     CurlRequest(const HttpSettings& settings, std::shared_ptr<StopFlag> stop, std::string url)
         : settings_(settings), stop_(std::move(stop)), url_(std::move(url)) {}
 
-    // Sends the GET (with a range from `offset` when above 0) and waits for the
-    // head of the final response. False when no response head arrived.
-    bool Start(std::uint32_t offset);
+    // Sends the GET (with a range from `offset` when above 0, or to `last`
+    // when it is not kNoEnd) and waits for the head of the final response.
+    // False when no response head arrived.
+    bool Start(std::uint32_t offset, std::uint64_t last = kNoEnd);
 
     bool SetReadPosition(std::uint32_t offset) override;
     bool QueryStatusCode(int& status) override;
@@ -182,6 +183,9 @@ public:
     HttpFailure Failure() const override {
         if (failure_ == HttpFailure::kUnnamed && done_) return FailureOf(result_, connected_);
         return failure_;
+    }
+    plain_get::Head ReceivedHead() const override {
+        return {status_, contentLength_, contentRange_};
     }
 
 private:
@@ -209,6 +213,7 @@ private:
     std::unique_ptr<Transfer> transfer_;
     std::string range_;
     std::uint32_t requestedOffset_ = 0;
+    std::uint64_t rangeLast_ = kNoEnd;
     bool rangeAsked_ = false;
     bool retryWithoutRange_ = false;
 
@@ -254,11 +259,12 @@ private:
     CURLcode result_ = CURLE_OK;
 };
 
-bool CurlRequest::Start(std::uint32_t offset) {
+bool CurlRequest::Start(std::uint32_t offset, std::uint64_t last) {
     watch_.emplace(settings_, SteadyClock::now());
     bodyBytes_ = 0;
     failure_ = HttpFailure::kUnnamed;
-    if (!Send(offset, offset > 0)) return false;
+    rangeLast_ = last;
+    if (!Send(offset, offset > 0 || last != kNoEnd)) return false;
     // The range was refused without saying where the resource ends (a 416
     // without a usable Content-Range): a plain GET tells, and its bytes before
     // the offset are skipped, as for a server that ignores ranges.
@@ -322,7 +328,8 @@ bool CurlRequest::Send(std::uint32_t offset, bool askRange) {
     curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
     curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, &MarkCloseOnExec);
     if (askRange) {
-        range_ = std::to_string(offset) + "-";
+        range_ = std::to_string(offset) + "-" +
+                 (rangeLast_ != kNoEnd ? std::to_string(rangeLast_) : std::string());
         curl_easy_setopt(easy, CURLOPT_RANGE, range_.c_str());
     }
     if (!transfer_->Add()) return false;

@@ -225,6 +225,32 @@ PathProblem CreateDirectoriesBelowHere(const std::string& directory, std::string
     return problem;
 }
 
+bool RemoveFileBelowHere(const std::string& path) {
+    int current = AT_FDCWD;
+    std::size_t start = 0;
+    bool ok = true;
+    for (std::size_t end; ok && (end = path.find('/', start)) != std::string::npos;
+         start = end + 1) {
+        const std::string part = path.substr(start, end - start);
+        if (part.empty()) continue;
+        const int next = ::openat(current, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (current != AT_FDCWD) ::close(current);
+        current = next;
+        ok = next >= 0;
+    }
+    if (ok) ok = ::unlinkat(current, path.substr(start).c_str(), 0) == 0;
+    if (current >= 0 && current != AT_FDCWD) ::close(current);
+    return ok;
+}
+
+bool FileStamp(const std::string& path, std::uint64_t& size, std::int64_t& modified) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    size = static_cast<std::uint64_t>(st.st_size);
+    modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
 bool SyncDirectory(const std::string& path) {
     int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;

@@ -310,6 +310,28 @@ PathProblem RenameFileOver(const std::string& from, const std::string& to) {
     return PathProblem::kOther;
 }
 
+bool RemoveFileBelowHere(const std::string& path) {
+    // Every leading part must be a directory itself, not a link or junction.
+    for (std::size_t end = path.find('/'); end != std::string::npos; end = path.find('/', end + 1)) {
+        const DWORD attributes = ::GetFileAttributesW(WidePath(path.substr(0, end)).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+            !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return false;
+    }
+    return ::DeleteFileW(WidePath(path).c_str()) != 0;
+}
+
+bool FileStamp(const std::string& path, std::uint64_t& size, std::int64_t& modified) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+        return false;
+    size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    modified = static_cast<std::int64_t>((static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                         data.ftLastWriteTime.dwLowDateTime);
+    return true;
+}
+
 PathProblem CreateDirectoriesBelowHere(const std::string& directory, std::string& blocker) {
     // Part by part from the current directory; an existing part must be a
     // directory itself, not a link or junction to one.

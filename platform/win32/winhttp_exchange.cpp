@@ -194,6 +194,7 @@ struct Job {
     HttpSettings settings;
     std::wstring url;
     std::uint32_t offset = 0;
+    std::uint64_t last = plain_get::kNoEnd;
 };
 
 class Helper {
@@ -246,7 +247,11 @@ private:
         ApplyTimeouts(request_.get(), job_.settings);
         SetOption(request_.get(), WINHTTP_OPTION_DISABLE_FEATURE, kDisabledFeatures);
         std::wstring headers;
-        if (job_.offset > 0) headers = L"Range: bytes=" + std::to_wstring(job_.offset) + L"-\r\n";
+        if (job_.offset > 0 || job_.last != plain_get::kNoEnd) {
+            headers = L"Range: bytes=" + std::to_wstring(job_.offset) + L"-" +
+                      (job_.last != plain_get::kNoEnd ? std::to_wstring(job_.last) : L"") +
+                      L"\r\n";
+        }
         return WinHttpSendRequest(request_.get(),
                                   headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
                                   static_cast<DWORD>(headers.size()), WINHTTP_NO_REQUEST_DATA, 0, 0,
@@ -386,9 +391,9 @@ private:
 }  // namespace
 
 bool StartExchange(const std::shared_ptr<Exchange>& exchange, const HttpSettings& settings,
-                   const std::string& url, std::uint32_t offset) {
+                   const std::string& url, std::uint32_t offset, std::uint64_t last) {
     try {
-        std::thread([exchange, job = Job{settings, Widen(url), offset}]() mutable {
+        std::thread([exchange, job = Job{settings, Widen(url), offset, last}]() mutable {
             Helper(std::move(exchange), std::move(job)).Run();
         }).detach();
         return true;

@@ -46,8 +46,10 @@ struct Exchange {
 };
 
 // Starts the helper for a GET of `url` (UTF-8), asking for the body from
-// `offset` on when above 0. False when no thread could be started.
+// `offset` on when above 0, up to byte `last` when it is not kNoEnd. False
+// when no thread could be started.
 bool StartExchange(const std::shared_ptr<Exchange>& exchange, const HttpSettings& settings,
-                   const std::string& url, std::uint32_t offset);
+                   const std::string& url, std::uint32_t offset,
+                   std::uint64_t last = plain_get::kNoEnd);
 
 }  // namespace launcher::winhttp

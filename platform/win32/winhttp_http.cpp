@@ -42,18 +42,20 @@ public:
         : settings_(settings), stop_(std::move(stop)), url_(std::move(url)) {}
     ~WinHttpRequest() override { Abandon(); }
 
-    // Sends the GET (with a range from `offset` when above 0) and waits for the
-    // head of the final response. False when no response head arrived.
-    bool Start(std::uint32_t offset);
-    // One request for the body from `offset`, asking the server for that range
-    // from `rangeFrom` (0: a plain GET).
-    bool Send(std::uint32_t offset, std::uint32_t rangeFrom);
+    // Sends the GET (with a range from `offset` when above 0, or to `last`
+    // when it is not kNoEnd) and waits for the head of the final response.
+    // False when no response head arrived.
+    bool Start(std::uint32_t offset, std::uint64_t last = plain_get::kNoEnd);
+    // One request for the body from `offset`, asking the server for the range
+    // [rangeFrom, last] (0 and kNoEnd: a plain GET).
+    bool Send(std::uint32_t offset, std::uint32_t rangeFrom, std::uint64_t last);
 
     bool SetReadPosition(std::uint32_t offset) override;
     bool QueryStatusCode(int& status) override;
     std::uint64_t QueryContentLength() override;
     bool Read(char* buffer, std::size_t capacity, std::size_t& delivered) override;
     HttpFailure Failure() const override { return failure_; }
+    plain_get::Head ReceivedHead() const override { return receivedHead_; }
 
 private:
     bool Stopped() const { return stop_ && stop_->IsStopped(); }
@@ -72,6 +74,7 @@ private:
     bool consumed_ = false;
     bool failed_ = false;
     plain_get::Answer answer_;
+    plain_get::Head receivedHead_;
     // Resource offsets: of the next byte handed out, and where reading starts
     // (bytes before it are skipped when a server ignored the range).
     std::uint64_t position_ = 0;
@@ -108,16 +111,16 @@ bool WinHttpRequest::Fail(std::unique_lock<std::mutex>& lock, HttpFailure failur
     return false;
 }
 
-bool WinHttpRequest::Start(std::uint32_t offset) {
+bool WinHttpRequest::Start(std::uint32_t offset, std::uint64_t last) {
     Abandon();
     watch_.emplace(settings_, SteadyClock::now());
     earlierBytes_ = 0;
-    if (!Send(offset, offset)) return false;
-    if (answer_.retryWithoutRange) return Send(offset, 0);
+    if (!Send(offset, offset, last)) return false;
+    if (answer_.retryWithoutRange) return Send(offset, 0, plain_get::kNoEnd);
     return true;
 }
 
-bool WinHttpRequest::Send(std::uint32_t offset, std::uint32_t rangeFrom) {
+bool WinHttpRequest::Send(std::uint32_t offset, std::uint32_t rangeFrom, std::uint64_t last) {
     if (exchange_) {
         std::lock_guard lock(exchange_->mutex);
         earlierBytes_ += exchange_->received;
@@ -127,12 +130,13 @@ bool WinHttpRequest::Send(std::uint32_t offset, std::uint32_t rangeFrom) {
     headComplete_ = consumed_ = failed_ = false;
     failure_ = HttpFailure::kUnnamed;
     answer_ = {};
+    receivedHead_ = {};
     position_ = readFrom_ = 0;
     taken_.clear();
     takenAt_ = 0;
 
     exchange_ = std::make_shared<winhttp::Exchange>();
-    if (!winhttp::StartExchange(exchange_, settings_, url_, rangeFrom)) {
+    if (!winhttp::StartExchange(exchange_, settings_, url_, rangeFrom, last)) {
         exchange_.reset();
         return false;
     }
@@ -158,6 +162,7 @@ bool WinHttpRequest::Send(std::uint32_t offset, std::uint32_t rangeFrom) {
     if (!x.headReady) return Fail(lock);
 
     headComplete_ = true;
+    receivedHead_ = x.head;
     answer_ = plain_get::Map(x.head, rangeFrom);
     readFrom_ = offset;
     position_ = answer_.position;
