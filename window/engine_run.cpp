@@ -10,6 +10,7 @@
 #include "engine/startup.h"
 #include "engine/update_verifier.h"
 #include "transfer/content_hash.h"
+#include "transfer/decompressor.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
 #include "platform/single_instance.h"
@@ -80,12 +81,28 @@ bool EngineRun::Start(std::shared_ptr<IEngineOwner> owner) {
     }
     m_shared->owner = std::move(owner);
     auto shared = m_shared;
-    return m_worker.Start([shared] { UpdateThreadProc(shared->owner.get()); });
+    return m_worker->Start([shared] { UpdateThreadProc(shared->owner.get()); });
+}
+
+bool EngineRun::StartRepair(std::shared_ptr<IEngineOwner> owner) {
+    if (!m_worker->Started() || !m_worker->Finished() || m_leftRunning) return false;
+    Join();  // logs the first run's end and takes the engine's pointers back
+    m_endLogged = false;
+    CMyFun::ResetForNewRun();
+    if (g_pfnUncompress) CMyFun::m_nState = kStateStartupCount;
+    EngineEnvironment& environment = m_shared->environment;
+    environment.repair = true;
+    CMyFun::m_pEnvironment = &environment;
+    LogLine("start: a repair asked for in the window");
+    m_shared->owner = std::move(owner);
+    m_worker = std::make_unique<WorkerThread>();
+    auto shared = m_shared;
+    return m_worker->Start([shared] { UpdateThreadProc(shared->owner.get()); });
 }
 
 bool EngineRun::JoinFor(std::chrono::milliseconds limit) {
     if (m_leftRunning) return false;
-    if (!m_worker.JoinFor(limit)) {
+    if (!m_worker->JoinFor(limit)) {
         m_leftRunning = true;
         return false;
     }
@@ -94,7 +111,7 @@ bool EngineRun::JoinFor(std::chrono::milliseconds limit) {
 }
 
 void EngineRun::Join() {
-    m_worker.Join();
+    m_worker->Join();
     Release();
 }
 

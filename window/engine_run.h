@@ -57,8 +57,13 @@ public:
 
     // UpdateThreadProc(owner) on the worker; false when it could not be started.
     bool Start(std::shared_ptr<IEngineOwner> owner);
-    bool Started() const { return m_worker.Started(); }
-    bool Finished() const { return m_worker.Finished(); }
+    // Once the worker has ended: the engine once more from the version check,
+    // with every indexed file checked and mended (EngineRunSettings::repair),
+    // on a new worker. The gate closes until that run ends. False while the
+    // worker runs or when it could not be started.
+    bool StartRepair(std::shared_ptr<IEngineOwner> owner);
+    bool Started() const { return m_worker->Started(); }
+    bool Finished() const { return m_worker->Finished(); }
     // The log the run writes to; empty when it has none (not started, or it
     // could not be opened).
     std::string LogPath() const;
@@ -78,7 +83,7 @@ private:
     void Release();
 
     std::shared_ptr<Shared> m_shared;
-    WorkerThread m_worker;
+    std::unique_ptr<WorkerThread> m_worker = std::make_unique<WorkerThread>();
     bool m_leftRunning = false;  // detached: its pointers stay with the engine
 };
 

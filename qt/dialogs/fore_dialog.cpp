@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QUrl>
 
+#include "engine/file_index_run.h"
 #include "engine/game_command_line.h"
 #include "engine/globals.h"
 #include "engine/my_fun.h"
@@ -26,6 +27,7 @@
 #include "window/display_choice.h"
 #include "window/launch_gate.h"
 #include "window/page_links.h"
+#include "window/repair_request.h"
 #include "window/status_lines.h"
 #include "window/window_settings.h"
 
@@ -266,7 +268,9 @@ void CForeDialog::StartWorker() {
 void CForeDialog::ShowFailureNotice() {
     if (!m_run.Finished()) return;
     m_noticeTimer.stop();
-    const std::string text = ui::FailureNoticeText(FailureReason(), m_run.LogPath());
+    const std::string text =
+        m_bRepairing ? ui::RepairNoticeText(IndexSummary(), FailureReason(), m_run.LogPath())
+                     : ui::FailureNoticeText(FailureReason(), m_run.LogPath());
     if (text.empty()) return;
     m_staticSpeed->hide();
     m_staticReason->setText(QString::fromStdString(text));
@@ -379,7 +383,22 @@ void CForeDialog::OnSettings() {
     // modal dialog would leave the launcher blocked with nothing on screen),
     // no taskbar entry, always above the launcher.
     CGameSet dialog(window());
-    dialog.exec();
+    if (dialog.exec() == ui::kRepairChosen) OnRepair();
+}
+
+void CForeDialog::OnRepair() {
+    if (!m_run.Started() || !m_run.Finished()) {
+        Notice(QString::fromUtf8(ui::kRepairWhileUpdating));
+        return;
+    }
+    // Back to the updating face until the run ends; the gate closes with it.
+    m_staticReason->hide();
+    m_staticDone->hide();
+    m_staticUpdating->show();
+    m_btnStart->hide();
+    m_btnStartIdle->show();
+    m_bRepairing = true;
+    if (m_run.StartRepair(m_owner)) m_noticeTimer.start();
 }
 
 void CForeDialog::OpenPage(int buttonId) {

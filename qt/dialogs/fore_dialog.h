@@ -66,6 +66,9 @@ public:
 
     void OnStartGame();
     void OnSettings();
+    // The repair chosen in the settings dialog: a second engine run once the
+    // first has ended.
+    void OnRepair();
     void OnOpenLoginPage();
     void OnOpenHomePage();
     void OnOpenPaymentPage();
@@ -126,6 +129,7 @@ private:
     std::shared_ptr<ui::QtOwnerAdapter> m_owner;
     std::unique_ptr<ui::BenchReport> m_bench;  // only with LAUNCHER_BENCH_REPORT set
     bool m_bSecondInstance = false;
+    bool m_bRepairing = false;
 };
 
 }  // namespace launcher

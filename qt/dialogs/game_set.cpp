@@ -8,6 +8,7 @@
 
 #include "qt/dialogs/resources.h"
 #include "window/dialog_template.h"
+#include "window/repair_request.h"
 
 namespace launcher {
 
@@ -83,12 +84,23 @@ CGameSet::CGameSet(QWidget* parent) : QDialog(parent) {
         if (control.kind != ui::ControlKind::kComboBox)
             widget->setGeometry(r.left, r.top, r.width, r.height);
     }
+    // The launcher's own addition: the repair, which ends the dialog with its
+    // own result for the launcher's window to act on.
+    const ui::ControlTemplate& repair = ui::RepairButtonTemplate();
+    auto* repairButton = new QPushButton(QString::fromUtf8(repair.text), this);
+    repairButton->setAutoDefault(false);
+    const ui::PixelRect place = t.Map(repair);
+    repairButton->setGeometry(place.left, place.top, place.width, place.height);
+    connect(repairButton, &QPushButton::clicked, this, [this] { done(ui::kRepairChosen); });
+    m_btnRepair = repairButton;
+
     // The group box was made before the boxes it frames: keep it beneath them.
     for (QGroupBox* frame : findChildren<QGroupBox*>()) frame->lower();
     // Tab order as in the template.
     setTabOrder(m_items[0], m_items[1]);
     setTabOrder(m_items[1], m_comboFullScreen);
     setTabOrder(m_comboFullScreen, m_comboWindowed);
+    setTabOrder(m_comboWindowed, m_btnRepair);
 
     // Only the user's choices count: activated is not sent for a selection the
     // program makes.
@@ -107,6 +119,8 @@ QWidget* CGameSet::GetDlgItem(int controlId) const {
             return m_comboFullScreen;
         case kIdWindowed:
             return m_comboWindowed;
+        case ui::kIdRepair:
+            return m_btnRepair;
         default:
             return nullptr;
     }

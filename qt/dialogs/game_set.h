@@ -1,6 +1,7 @@
 // The display-settings dialog (template 146), which stores the display
 // choice. A choice takes effect the moment it is made; Cancel resets the
-// resolution (not the mode) to the first of the list.
+// resolution (not the mode) to the first of the list. Its repair button ends
+// it with ui::kRepairChosen.
 #pragma once
 
 #include <QDialog>
@@ -36,6 +37,7 @@ private:
     QComboBox* m_comboFullScreen = nullptr;
     QComboBox* m_comboWindowed = nullptr;
     QWidget* m_items[2] = {};  // buttons 1 and 2
+    QWidget* m_btnRepair = nullptr;
 };
 
 }  // namespace launcher
