@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "engine/file_index_run.h"
 #include "engine/game_command_line.h"
 #include "engine/globals.h"
 #include "engine/my_fun.h"
@@ -22,6 +23,7 @@
 #include "window/launch_gate.h"
 #include "window/news_error_page.h"
 #include "window/page_links.h"
+#include "window/repair_request.h"
 #include "window/status_lines.h"
 #include "window/window_settings.h"
 
@@ -240,7 +242,9 @@ HWND CForeDialog::CreateStatusLine(const ui::ControlTemplate& control, DWORD ali
 void CForeDialog::ShowFailureNotice() {
     if (m_noticeShown || !m_run.Started() || !m_run.Finished()) return;
     m_noticeShown = true;
-    const std::string text = ui::FailureNoticeText(FailureReason(), m_run.LogPath());
+    const std::string text =
+        m_repairing ? ui::RepairNoticeText(IndexSummary(), FailureReason(), m_run.LogPath())
+                    : ui::FailureNoticeText(FailureReason(), m_run.LogPath());
     if (text.empty()) return;
     ::ShowWindow(m_hSpeed, SW_HIDE);
     ::SetWindowTextW(m_hReason, win32::Wide(text).c_str());
@@ -316,9 +320,26 @@ void CForeDialog::OnSettings() {
     // but the settings takes input while they are open.
     ::EnableWindow(m_hWnd, FALSE);
     CGameSet dialog(GetParent());
-    dialog.DoModal();
+    const INT_PTR chosen = dialog.DoModal();
     ::EnableWindow(m_hWnd, TRUE);
     ::SetActiveWindow(m_hWnd);
+    if (chosen == ui::kRepairChosen) OnRepair();
+}
+
+void CForeDialog::OnRepair() {
+    if (!m_run.Started() || !m_run.Finished()) {
+        ::MessageBoxW(m_hWnd, win32::Wide(ui::kRepairWhileUpdating).c_str(),
+                      ApplicationName().c_str(), MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    // Back to the updating face until the run ends; the gate closes with it.
+    for (int id : {kIdStaticDone, kIdStart}) ::ShowWindow(GetDlgItem(id), SW_HIDE);
+    for (int id : {kIdStaticUpdating, kIdStartIdle}) ::ShowWindow(GetDlgItem(id), SW_SHOWNORMAL);
+    ::ShowWindow(m_hReason, SW_HIDE);
+    RepaintUnder(m_hReason);
+    m_repairing = true;
+    m_noticeShown = false;
+    m_run.StartRepair(m_owner);
 }
 
 void CForeDialog::OpenAddress(const std::string& address) {

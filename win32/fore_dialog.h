@@ -52,6 +52,9 @@ private:
     int OnDownloadProgress(std::uint32_t wParam, std::uint32_t lParam);
     void OnStartGame();
     void OnSettings();
+    // The repair chosen in the settings dialog: a second engine run once the
+    // first has ended.
+    void OnRepair();
     void OnClose();
     void OpenAddress(const std::string& address);
     void ShowNewsLink();
@@ -76,6 +79,7 @@ private:
     HWND m_hSpeed = nullptr;   // speed and time left
     HWND m_hReason = nullptr;  // a failed run's reason and the log
     bool m_noticeShown = false;
+    bool m_repairing = false;
     CProgressCtrl m_progressFile;
     CProgressCtrl m_progressTotal;
     // Buttons 3, 5, 6, 7, 8, 1000, 4, 1, 2: the order their faces load in.

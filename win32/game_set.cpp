@@ -4,6 +4,7 @@
 
 #include "platform/win32/wide_text.h"
 #include "window/display_choice.h"
+#include "window/repair_request.h"
 
 namespace launcher::win {
 
@@ -46,6 +47,16 @@ BOOL CGameSet::OnInitDialog() {
 
     const ui::DialogTemplate& layout = ui::GameSetTemplate();
     PlaceControls(layout);
+    // The launcher's own addition: the repair, which ends the dialog with its
+    // own result for the launcher's window to act on.
+    const ui::ControlTemplate& repair = ui::RepairButtonTemplate();
+    const ui::PixelRect place = layout.Map(repair);
+    HWND button = ::CreateWindowExW(
+        0, L"BUTTON", win32::Wide(repair.text).c_str(),
+        WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, place.left, place.top, place.width,
+        place.height, m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(repair.id)),
+        ::GetModuleHandleW(nullptr), nullptr);
+    ::SendMessageW(button, WM_SETFONT, ::SendMessageW(m_hWnd, WM_GETFONT, 0, 0), FALSE);
     // The client area the table gives, centred over the launcher.
     const ui::PixelRect client = ui::MapDialogRect(0, 0, layout.cx, layout.cy, layout.units);
     RECT frame{0, 0, client.width, client.height};
@@ -93,6 +104,10 @@ bool CGameSet::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& re
         }
         if (code == CBN_SELCHANGE && id == kIdComboWindowed) {
             OnSelChange(id, 0);
+            return true;
+        }
+        if (id == ui::kIdRepair && code == BN_CLICKED) {
+            EndDialog(ui::kRepairChosen);
             return true;
         }
         if (id == IDCANCEL) {
