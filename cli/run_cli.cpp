@@ -94,6 +94,11 @@ int RunCli(int argc, char** argv) {
         return kExitFailed;
     }
     std::fprintf(stderr, "The client is up to date (patch %d).\n", CMyFun::m_nClientVersion.load());
+    // Up to date, but the repair asked for could not be made at all.
+    if (options.repair && IndexSummary().empty()) {
+        std::fprintf(stderr, "LauncherCli: no repair: %s\n", PrintableText(FailureReason()).c_str());
+        return kExitFailed;
+    }
     if (options.startGame) {
         const std::string parameters = BuildGameCommandLine(0, "1024X768");
         if (!StartProgram(kGameProgram, {parameters})) {

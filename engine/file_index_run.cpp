@@ -161,8 +161,10 @@ bool CheckInstallationAgainstIndex() {
     const bool full = env->repair;
     if (!env->newContentHash) {
         if (!full) return true;
-        FailRun("this launcher was built without SHA-256 and cannot repair the installation");
-        return false;
+        // The client is as current as without the request: the run stands, the
+        // repair alone is told as impossible (the console exits 1 for it).
+        SetFailureReason("this launcher was built without SHA-256 and cannot repair the installation");
+        return true;
     }
     InstallationState state;
     const bool recorded = ReadInstallationState(state);
@@ -181,9 +183,10 @@ bool CheckInstallationAgainstIndex() {
             return false;
         case Loaded::kAbsent:
             if (full) {
-                FailRun(
+                SetFailureReason(
                     "no file index (FILES.IDX) is published: there is nothing to repair against");
-                return false;
+                LogLine("repair: " + FailureReason());
+                return true;
             }
             RemoveFile(kIndexStateFile);
             LogLine(

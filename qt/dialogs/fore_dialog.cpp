@@ -174,6 +174,8 @@ void CForeDialog::CreateControls() {
 
     m_staticSpeed = StatusLine(this, t, ui::SpeedLineTemplate());
     m_staticReason = StatusLine(this, t, ui::ReasonLineTemplate());
+    m_items[ui::kIdStaticSpeed] = m_staticSpeed;
+    m_items[ui::kIdStaticReason] = m_staticReason;
     // A failed run's reason is shown once the worker has ended.
     m_noticeTimer.setInterval(250);
     connect(&m_noticeTimer, &QTimer::timeout, this, &CForeDialog::ShowFailureNotice);

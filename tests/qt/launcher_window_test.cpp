@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
@@ -30,6 +31,8 @@
 #include "qt/dialogs/owner_adapter.h"
 #include "tests/support/fakes.h"
 #include "tests/support/test_http_server.h"
+#include "window/repair_request.h"
+#include "window/status_lines.h"
 #include "window/worker_thread.h"
 
 namespace launcher::test {
@@ -189,6 +192,30 @@ TEST_F(LauncherWindowTest, UpToDateClientStartsTheGameAfterTheWindowsClosed) {
     EXPECT_EQ(ReadFile("count"), "1\n") << "the parameters are one argument";
     EXPECT_GE(std::stoll(ReadFile("started")), closedAt)
         << "the game started before the windows closed";
+}
+
+TEST_F(LauncherWindowTest, RepairChosenInTheSettingsRunsTheEngineOnceMore) {
+    Client(7, 7);
+    CBackDialog back(143, settings_);
+    back.show();
+    CForeDialog* dialog = back.MainDialog();
+    ASSERT_TRUE(WaitFor([&] { return dialog->WorkerFinished(); }));
+    const std::string list = std::string(kVersionPath) + "SERVERVER.INI";
+    const std::size_t listsBefore = server_.RequestsFor(list).size();
+
+    QTimer::singleShot(0, [] {
+        auto* settings = static_cast<CGameSet*>(QApplication::activeModalWidget());
+        ASSERT_NE(settings, nullptr);
+        static_cast<QAbstractButton*>(settings->GetDlgItem(ui::kIdRepair))->click();
+    });
+    Button(dialog, kIdSettings)->click();
+    auto* reason = static_cast<QLabel*>(dialog->GetDlgItem(ui::kIdStaticReason));
+    ASSERT_TRUE(WaitFor([&] { return dialog->WorkerFinished() && reason->isVisible(); }));
+    // This server publishes no index: the run says so, and the gate is open again.
+    EXPECT_NE(reason->text().toStdString().find("no file index"), std::string::npos);
+    EXPECT_EQ(server_.RequestsFor(list).size(), listsBefore + 1);
+    EXPECT_EQ(g_nLaunchBlock, 0) << reason->text().toStdString();
+    EXPECT_TRUE(Button(dialog, kIdStart)->isVisible());
 }
 
 TEST_F(LauncherWindowTest, SecondLauncherClosesAtOnceAndStartsNoWorker) {
