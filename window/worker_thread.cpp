@@ -17,8 +17,11 @@ bool WorkerThread::Start(std::function<void()> body) {
     if (m_started) return false;
     auto state = m_state;
     try {
-        m_thread = std::thread([state, body = std::move(body)] {
+        m_thread = std::thread([state, body = std::move(body)]() mutable {
             body();
+            // What the body holds (the run's files, its lock, the owner) goes
+            // before the end is told: a waiter may then remove the directory.
+            body = nullptr;
             std::lock_guard lock(state->mutex);
             state->finished = true;
             if (state->detached) --g_detachedRunning;
