@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/http_rules.h"
+#include "platform/win32/wide_text.h"
 #include "platform/win32/winhttp_proxy.h"
 
 namespace launcher::winhttp {
@@ -24,17 +25,6 @@ constexpr DWORD kReadBlock = 64 * 1024;
 // No cookies, no connection kept for later, no redirect followed behind our back.
 constexpr DWORD kDisabledFeatures =
     WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_KEEP_ALIVE;
-
-std::wstring Widen(std::string_view utf8) {
-    if (utf8.empty()) return {};
-    const int size = static_cast<int>(std::min<std::size_t>(utf8.size(), INT_MAX));
-    const int count =
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
-    if (count <= 0) return {};
-    std::wstring wide(static_cast<std::size_t>(count), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, wide.data(), count);
-    return wide;
-}
 
 // Header values are ASCII; anything else cannot be a number or a range.
 std::string Narrow(std::wstring_view wide) {
@@ -262,7 +252,7 @@ private:
     // Follows the redirects the rules allow, by hand, and hands the final
     // head to the caller; `failure` names a refused redirect.
     bool SendUntilFinalHead(HttpFailure& failure) {
-        session_.Reset(OpenSessionWithUserProxy(Widen(job_.settings.userAgent)));
+        session_.Reset(OpenSessionWithUserProxy(win32::Wide(job_.settings.userAgent)));
         if (!session_) return false;
         ApplyTimeouts(session_.get(), job_.settings);
         std::wstring url = job_.url;
@@ -393,7 +383,7 @@ private:
 bool StartExchange(const std::shared_ptr<Exchange>& exchange, const HttpSettings& settings,
                    const std::string& url, std::uint32_t offset, std::uint64_t last) {
     try {
-        std::thread([exchange, job = Job{settings, Widen(url), offset, last}]() mutable {
+        std::thread([exchange, job = Job{settings, win32::Wide(url), offset, last}]() mutable {
             Helper(std::move(exchange), std::move(job)).Run();
         }).detach();
         return true;
