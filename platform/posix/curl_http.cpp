@@ -97,12 +97,9 @@ std::string TrustedBundle(CURL* easy, const std::string& extra) {
     return bundle;
 }
 
-using plain_get::ContentRange;
 using plain_get::IEquals;
-using plain_get::ParseContentRange;
 using plain_get::ParseNumber;
 using plain_get::Trim;
-using plain_get::UnsatisfiedRangeTotal;
 
 struct ResolvedUrl {
     std::string url;
@@ -450,37 +447,18 @@ void CurlRequest::Redirect(const std::string& location) {
 // Maps the final response to what a plain GET of the whole resource would say.
 void CurlRequest::FinishHead() {
     headComplete_ = true;
-    mappedStatus_ = status_;
-    length_ = contentLength_.value_or(0);
-    rangeOk_ = true;
+    // The rules both clients keep: what a plain GET would have said, and where
+    // the body that follows sits in the resource.
+    const plain_get::Answer answer =
+        plain_get::Map(ReceivedHead(), rangeAsked_ ? requestedOffset_ : 0);
+    mappedStatus_ = answer.status;
+    length_ = answer.length;
+    rangeOk_ = answer.rangeOk;
+    noBody_ = answer.noBody;
+    position_ = answer.position;
+    end_ = answer.end;
+    retryWithoutRange_ = answer.retryWithoutRange;
     readFrom_ = requestedOffset_;
-    position_ = 0;
-    if (status_ == 200) {
-        // Either no range was asked for, or the server ignored it and sends
-        // the whole body: the bytes before the offset are skipped.
-        if (contentLength_) end_ = *contentLength_;
-    } else if (status_ == 206) {
-        auto range = contentRange_ ? ParseContentRange(*contentRange_) : std::nullopt;
-        if (range && range->first && *range->first == requestedOffset_) {
-            mappedStatus_ = 200;
-            length_ = range->total;
-            position_ = *range->first;
-            end_ = range->last + 1;
-        } else {
-            rangeOk_ = false;
-        }
-    } else if (status_ == 416 && rangeAsked_) {
-        // Asked from the very end (or beyond) of the resource: nothing to read.
-        auto total = contentRange_ ? UnsatisfiedRangeTotal(*contentRange_) : std::nullopt;
-        if (total && requestedOffset_ >= *total) {
-            mappedStatus_ = 200;
-            length_ = *total;
-            noBody_ = true;
-        } else {
-            rangeOk_ = false;
-            retryWithoutRange_ = !total;
-        }
-    }
     received_ = position_;
     if (settings_.maxBodyBytes > 0 && length_ > settings_.maxBodyBytes) failed_ = true;
 }
