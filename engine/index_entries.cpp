@@ -61,7 +61,8 @@ std::string CheckGathered(File& file, std::uint64_t size, const std::vector<Inde
             return "the gathered entries cannot be read back";
         const auto* raw = reinterpret_cast<const unsigned char*>(bytes.data());
         const std::uint32_t nameLength = GetUint32(raw);
-        const std::string name(bytes.data() + 4, std::min<std::size_t>(nameLength, head - 4));
+        const std::string name(bytes.data() + 4,
+                               std::min<std::size_t>(nameLength, static_cast<std::size_t>(head - 4)));
         const std::string stored = name.substr(0, name.find('\0'));
         if (nameLength != entry.name.size() + 1 || stored != entry.name ||
             kEntryFixedBytes + nameLength + GetUint32(raw + 8 + nameLength) != entry.length) {

@@ -100,8 +100,10 @@ TEST_F(FileIndexRunTest, UpdatesAndRepairs) {
         std::string gathered = EncodePackageHeader(static_cast<std::int32_t>(index.files.size()));
         for (const IndexedFile& f : index.files)
             gathered +=
-                packages[static_cast<std::size_t>(f.package - 1)].substr(f.offset, f.length);
-        WriteFile(kGatheredPackage, gathered.substr(0, 4 + index.files[0].length + 30));
+                packages[static_cast<std::size_t>(f.package - 1)].substr(
+                    static_cast<std::size_t>(f.offset), static_cast<std::size_t>(f.length));
+        WriteFile(kGatheredPackage,
+                  gathered.substr(0, static_cast<std::size_t>(4 + index.files[0].length + 30)));
     };
     const Row rows[] = {
         {"fresh install", 1, false, nullptr, nullptr, true, "", "fetched"},
