@@ -103,10 +103,25 @@ const char* SchemeName(INTERNET_SCHEME scheme) {
     return scheme == INTERNET_SCHEME_HTTPS ? "https" : "http";
 }
 
+// Socket errors some WinHTTP implementations pass on as they are (Wine's
+// reports a receive time-out as WSAETIMEDOUT); named here to keep winsock out.
+constexpr DWORD kWsaConnectionReset = 10054;
+constexpr DWORD kWsaTimedOut = 10060;
+constexpr DWORD kWsaConnectionRefused = 10061;
+constexpr DWORD kWsaHostNotFound = 11001;
+
 // What WinHTTP's last error says of a failed step; `receiving`: the head is
 // in and the body was being read.
 HttpFailure FailureOfLastError(bool receiving) {
     switch (::GetLastError()) {
+        case kWsaHostNotFound:
+            return HttpFailure::kHostNotFound;
+        case kWsaConnectionRefused:
+            return HttpFailure::kCannotConnect;
+        case kWsaTimedOut:
+            return receiving ? HttpFailure::kStalled : HttpFailure::kConnectTimeout;
+        case kWsaConnectionReset:
+            return HttpFailure::kConnectionBroken;
         case ERROR_WINHTTP_NAME_NOT_RESOLVED:
             return HttpFailure::kHostNotFound;
         case ERROR_WINHTTP_CANNOT_CONNECT:
