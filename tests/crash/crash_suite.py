@@ -88,7 +88,7 @@ MAX_RECOVERY_RUNS = 3
 
 # The calls a point can be; fd-based ones are matched by the file's path.
 TRACED = ["openat", "write", "close", "fsync", "fdatasync", "syncfs", "ftruncate",
-          "rename", "renameat2", "unlink", "mkdir", "chmod"]
+          "rename", "renameat2", "unlink", "unlinkat", "mkdir", "chmod"]
 FD_CALLS = {"write", "close", "fsync", "fdatasync", "syncfs", "ftruncate"}
 
 
@@ -376,6 +376,8 @@ class Event:
         m = FD_ARG.match(args)
         if m and call in FD_CALLS:
             self.fd_path = m.group(1)
+        # Retired files go by unlinkat from their directory's descriptor.
+        self.at_dir = m.group(1) if m and call == "unlinkat" else None
 
     def literal_paths(self):
         """The path arguments strace's -P compares (for a rename, its source)."""
@@ -392,6 +394,9 @@ class Event:
                 return self.fd_path[len(client) + 1:]
             return None
         paths = self.literal_paths()
+        if self.at_dir is not None and paths:
+            full = os.path.join(self.at_dir, paths[0])
+            return full[len(client) + 1:] if full.startswith(client + "/") else None
         if paths and not paths[0].startswith("/"):
             return paths[0]
         return None
@@ -480,6 +485,8 @@ class Point:
             return "directory"
         if self.rel in INDEX_TEMPS or self.rel == "FILES.STATE":
             return "index"
+        if self.call == "unlinkat" and self.rel in RETIRED:
+            return "retired"
         return "package" if classify(self.rel) == "package" else "entry"
 
     def label(self):
@@ -752,7 +759,7 @@ def finish(scenario, bin_dir, server, client, log, outcome, start, mark):
 def run_point(scenario, bin_dir, server, job_dir, start_dir, point):
     where = {"version": "the version file", "directory": "the directory",
              "package": "a package", "entry": "an entry",
-             "index": "an index file"}[point.target_kind()]
+             "index": "an index file", "retired": "a retired file"}[point.target_kind()]
     outcome = Outcome("syscall", point.label(), "a call on " + where)
     client = os.path.join(job_dir, "client")
     shutil.copytree(start_dir, client, symlinks=True)
