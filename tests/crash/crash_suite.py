@@ -376,8 +376,11 @@ class Event:
         m = FD_ARG.match(args)
         if m and call in FD_CALLS:
             self.fd_path = m.group(1)
-        # Retired files go by unlinkat from their directory's descriptor.
-        self.at_dir = m.group(1) if m and call == "unlinkat" else None
+        # The directory descriptor of an *at call (retired files go by
+        # unlinkat, the applier walks directories by openat).
+        self.dir_path = m.group(1) if m and call not in FD_CALLS and \
+            not args.startswith("AT_FDCWD") else None
+        self.at_dir = self.dir_path if call == "unlinkat" else None
 
     def literal_paths(self):
         """The path arguments strace's -P compares (for a rename, its source)."""
@@ -447,7 +450,7 @@ def matches(event, call, literal, absolute):
         return False
     if event.fd_path is not None and event.call in FD_CALLS:
         return event.fd_path in absolute
-    return any(p in literal for p in event.literal_paths())
+    return any(p in literal for p in event.literal_paths()) or event.dir_path in absolute
 
 
 class Point:
@@ -493,7 +496,7 @@ class Point:
         return "p%d %s #%d" % (self.start, self.description, self.when)
 
 
-def points_of(events, client, start, names):
+def points_of(events, client, start, start_dir, names):
     """The kill points of the package applied first in a reference run from
     `start`, each with the per-thread count that reaches it."""
     next_package = package_name(start + 1)
@@ -506,7 +509,11 @@ def points_of(events, client, start, names):
         if e.call in FD_CALLS:
             literal, absolute = set(), {e.fd_path}
         else:
-            literal, absolute = set(e.literal_paths()), set()
+            # strace also stores a -P path resolved, when it exists at the
+            # start, and then counts calls on a directory descriptor of it.
+            literal = set(e.literal_paths())
+            absolute = {os.path.join(client, p) for p in literal
+                        if os.path.exists(os.path.join(start_dir, p))}
         counts = collections.Counter()
         reached_first = None
         when = None
@@ -845,7 +852,7 @@ def reference(scenario, bin_dir, server, work, start, start_dir):
     problems += ["reference run from patch %d: %s" % (start, p)
                  for p in durability_problems(events, client, (start == 1) + (
                      1 if scenario.index else LATEST - start))]
-    points, unreachable = points_of(events, client, start, scenario.names)
+    points, unreachable = points_of(events, client, start, start_dir, scenario.names)
     if scenario.index:
         # The index path is short enough for strace to slow it several times:
         # random kills are timed from a run without it.
