@@ -137,6 +137,11 @@ IndexUpdate UpdateThroughFileIndex() {
     const std::size_t removed = RemoveRetired(index);
     if (removed > 0) SyncInstallation();
 
+    // The record before the version file: a run killed between the two
+    // would otherwise leave a current client with no record, and no quick
+    // check, for good.
+    if (!WriteInstallationState(index))
+        LogLine("the record of the installation could not be written");
     CMyFun::m_nClientVersion = latest;
     if (!WriteClientVersionFile(latest)) {
         CMyFun::m_nClientVersion = client;
@@ -144,8 +149,6 @@ IndexUpdate UpdateThroughFileIndex() {
             "the client version file could not be rewritten after the update by the file index");
         return IndexUpdate::kFailed;
     }
-    if (!WriteInstallationState(index))
-        LogLine("the record of the installation could not be written");
     const std::string summary =
         "updated from patch " + std::to_string(client) + " to " + std::to_string(latest) +
         " by the file index: " + std::to_string(needed.size()) + " files, removed " +

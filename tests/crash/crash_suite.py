@@ -37,8 +37,17 @@ temporary files, and bytes served again per crash: what patch-server logged
 beyond one full download of each file (a response cut short by the kill counts
 whole, as the server sent it into the socket).
 
+With --index the server also publishes FILES.IDX for the latest release,
+whose tree retires two files the packages carried, and the update goes
+through the index from patches 1 and 3. After a kill the version file is the
+start's or the latest (and then the tree is the latest exactly), every game
+file holds its start or its latest content, and nothing beside the client
+directory has changed; the next runs must reach the latest tree, retired
+files gone.
+
   crash_suite.py --bin BUILD/bin            short version (CI): sampled points
   crash_suite.py --bin BUILD/bin --long     every point, more random kills
+  crash_suite.py --bin BUILD/bin --index    the file index path
 
 Exit status: 0 when every goal is met, 1 otherwise, 77 when strace is missing.
 """
@@ -64,7 +73,12 @@ APPLIER_TEMP = ".launcher-part"
 # The single-instance lock: an empty file that stays by design.
 LOCK_FILE = ".Brevane.lock"
 # The launcher's own files beside the game's: never part of a version.
-LAUNCHER_FILES = {LOCK_FILE, "launcher.log", "launcher.log.1"}
+LAUNCHER_FILES = {LOCK_FILE, "launcher.log", "launcher.log.1", "FILES.STATE"}
+# The index path's working files: the index and the gathered entries.
+INDEX_TEMPS = {"FILES.IDX", "FILES.IDX.DAT", "FILES.STATE.part"}
+# Names the index's tree leaves out of the latest release.
+RETIRED = ["data/maps/north/zone1.map", "data/events/e3/deep/notes.txt"]
+INDEX_STARTS = (1, 3)
 SERVER_LIST = "SERVERVER.INI"
 LATEST = 5
 LAUNCHER_VERSION = "1.1.6.0"
@@ -74,7 +88,7 @@ MAX_RECOVERY_RUNS = 3
 
 # The calls a point can be; fd-based ones are matched by the file's path.
 TRACED = ["openat", "write", "close", "fsync", "fdatasync", "syncfs", "ftruncate",
-          "rename", "renameat2", "unlink", "mkdir", "chmod"]
+          "rename", "renameat2", "unlink", "unlinkat", "mkdir", "chmod"]
 FD_CALLS = {"write", "close", "fsync", "fdatasync", "syncfs", "ftruncate"}
 
 
@@ -147,9 +161,15 @@ def package_name(n):
 
 
 class Scenario:
-    def __init__(self, bin_dir, work):
+    def __init__(self, bin_dir, work, index=False):
         self.bin = bin_dir
+        self.work = work
+        self.index = index
         self.versions = make_versions()
+        self.target = {rel: c for rel, c in self.versions[LATEST].items()
+                       if not (index and rel in RETIRED)}
+        # Bytes one fault-free run from each start fetches (index path).
+        self.reference_bytes = {}
         self.root = os.path.join(work, "server")
         self.packages = os.path.join(self.root, "corvatheon2_online")
         self.list_path = os.path.join(self.root, "corvatheon_version", "corvatheon2_online",
@@ -178,6 +198,8 @@ class Scenario:
                 for depth in range(1, len(parts) + 1):
                     directory = "/".join(parts[:depth])
                     self.names.update((directory, directory + "/" + APPLIER_TEMP))
+        if index:
+            self.names.update(INDEX_TEMPS | {"FILES.STATE"})
 
     def tool(self, name):
         return os.path.join(self.bin, name)
@@ -187,8 +209,17 @@ class Scenario:
                      "--latest", str(latest), "-o", self.list_path])
         self.list_size = os.path.getsize(self.list_path)
 
+    def publish_index(self):
+        """FILES.IDX for the latest release, whose tree lacks the RETIRED files."""
+        tree = os.path.join(self.work, "versions", "index-tree")
+        write_tree(tree, self.target)
+        run_checked([self.tool("mkpatch"), "index", "--tree", tree, "--packages",
+                     self.packages, self.list_path])
+
     def full_download_bytes(self, start):
         """One download of the list and of every package from `start` on."""
+        if self.index:
+            return self.reference_bytes.get(start, 0)
         return self.list_size + sum(len(self.package_bytes[n]) for n in range(start, LATEST))
 
 
@@ -345,6 +376,11 @@ class Event:
         m = FD_ARG.match(args)
         if m and call in FD_CALLS:
             self.fd_path = m.group(1)
+        # The directory descriptor of an *at call (retired files go by
+        # unlinkat, the applier walks directories by openat).
+        self.dir_path = m.group(1) if m and call not in FD_CALLS and \
+            not args.startswith("AT_FDCWD") else None
+        self.at_dir = self.dir_path if call == "unlinkat" else None
 
     def literal_paths(self):
         """The path arguments strace's -P compares (for a rename, its source)."""
@@ -361,6 +397,9 @@ class Event:
                 return self.fd_path[len(client) + 1:]
             return None
         paths = self.literal_paths()
+        if self.at_dir is not None and paths:
+            full = os.path.join(self.at_dir, paths[0])
+            return full[len(client) + 1:] if full.startswith(client + "/") else None
         if paths and not paths[0].startswith("/"):
             return paths[0]
         return None
@@ -411,7 +450,7 @@ def matches(event, call, literal, absolute):
         return False
     if event.fd_path is not None and event.call in FD_CALLS:
         return event.fd_path in absolute
-    return any(p in literal for p in event.literal_paths())
+    return any(p in literal for p in event.literal_paths()) or event.dir_path in absolute
 
 
 class Point:
@@ -447,13 +486,17 @@ class Point:
             return "version"
         if self.rel == ".":
             return "directory"
+        if self.rel in INDEX_TEMPS or self.rel == "FILES.STATE":
+            return "index"
+        if self.call == "unlinkat" and self.rel in RETIRED:
+            return "retired"
         return "package" if classify(self.rel) == "package" else "entry"
 
     def label(self):
         return "p%d %s #%d" % (self.start, self.description, self.when)
 
 
-def points_of(events, client, start, names):
+def points_of(events, client, start, start_dir, names):
     """The kill points of the package applied first in a reference run from
     `start`, each with the per-thread count that reaches it."""
     next_package = package_name(start + 1)
@@ -466,7 +509,11 @@ def points_of(events, client, start, names):
         if e.call in FD_CALLS:
             literal, absolute = set(), {e.fd_path}
         else:
-            literal, absolute = set(e.literal_paths()), set()
+            # strace also stores a -P path resolved, when it exists at the
+            # start, and then counts calls on a directory descriptor of it.
+            literal = set(e.literal_paths())
+            absolute = {os.path.join(client, p) for p in literal
+                        if os.path.exists(os.path.join(start_dir, p))}
         counts = collections.Counter()
         reached_first = None
         when = None
@@ -540,6 +587,8 @@ def classify(rel):
         return "version"
     if base == APPLIER_TEMP or rel.startswith(VERSION_FILE + ".part"):
         return "temp"
+    if rel in INDEX_TEMPS:
+        return "temp"
     if re.fullmatch(r"\d{5}\.DAT", rel):
         return "package"
     if rel == SERVER_LIST:
@@ -576,6 +625,8 @@ class Findings:
         self.bad_packages = []
         self.temps = []
         self.stray = []
+        self.early = []
+        self.outside = []
 
 
 def check_after_crash(scenario, client, before, findings, label):
@@ -608,14 +659,64 @@ def check_after_crash(scenario, client, before, findings, label):
     return q
 
 
+def check_after_index_crash(scenario, client, start, before, findings, label):
+    """Checks the client between two runs of the index path; returns the
+    recorded version. Entries replace whole files and the version file is
+    written last: every file is the start's or the latest's, and once the
+    latest patch is recorded the tree is the latest's."""
+    files = walk(client)
+    version = read_version(files) or 1
+    if version not in ({LATEST} if before == LATEST else {start, LATEST}):
+        findings.went_back.append("%s: %r after %d" % (label, files.get(VERSION_FILE), before))
+        return before
+    old, new = scenario.versions[start], scenario.target
+    game = {}
+    for rel, content in sorted(files.items()):
+        kind = classify(rel)
+        if kind == "temp":
+            findings.temps.append("%s: %s" % (label, rel))
+        elif kind == "package":
+            findings.stray.append("%s: %s" % (label, rel))
+        elif kind == "client":
+            game[rel] = content
+            if content != old.get(rel) and content != new.get(rel):
+                findings.half_written.append("%s: %s (%d bytes)" % (label, rel, len(content)))
+    findings.lost += ["%s: %s" % (label, rel) for rel in new if rel in old and rel not in files]
+    if version == LATEST and game != new:
+        differ = sorted(rel for rel in set(game) | set(new) if game.get(rel) != new.get(rel))
+        findings.early.append("%s: %s" % (label, ", ".join(differ)))
+    return version
+
+
+def check_between(scenario, client, start, before, findings, label):
+    if scenario.index:
+        return check_after_index_crash(scenario, client, start, before, findings, label)
+    return check_after_crash(scenario, client, before, findings, label)
+
+
+def beside(job_dir):
+    """Everything beside the client directory but the suite's logs."""
+    found = {}
+    for dirpath, dirnames, names in os.walk(job_dir):
+        if dirpath == job_dir:
+            dirnames[:] = [d for d in dirnames if d != "client"]
+            names = [n for n in names if not n.endswith(".log")]
+        for name in dirnames + names:
+            st = os.lstat(os.path.join(dirpath, name))
+            found[os.path.join(dirpath, name)] = (st.st_mode, st.st_size, st.st_mtime_ns)
+    return found
+
+
 def converged(scenario, client):
     """(True, leftover temporaries) when the client is the target tree."""
     files = walk(client)
     temps = [rel for rel in files if classify(rel) == "temp"]
     rest = {rel: c for rel, c in files.items() if classify(rel) != "temp"}
-    target = dict(scenario.versions[LATEST])
+    target = dict(scenario.target)
     target[VERSION_FILE] = b"%05d" % LATEST
-    return rest == target, temps
+    # Through the index, the record of the installation for the quick check.
+    recorded = not scenario.index or os.path.exists(os.path.join(client, "FILES.STATE"))
+    return rest == target and recorded, temps
 
 
 # ------------------------------------------------------------------- suite
@@ -664,7 +765,8 @@ def finish(scenario, bin_dir, server, client, log, outcome, start, mark):
 
 def run_point(scenario, bin_dir, server, job_dir, start_dir, point):
     where = {"version": "the version file", "directory": "the directory",
-             "package": "a package", "entry": "an entry"}[point.target_kind()]
+             "package": "a package", "entry": "an entry",
+             "index": "an index file", "retired": "a retired file"}[point.target_kind()]
     outcome = Outcome("syscall", point.label(), "a call on " + where)
     client = os.path.join(job_dir, "client")
     shutil.copytree(start_dir, client, symlinks=True)
@@ -681,36 +783,40 @@ def run_point(scenario, bin_dir, server, job_dir, start_dir, point):
         outcome.missed = "killed at another call"
         return outcome
     outcome.crashes = 1
-    check_after_crash(scenario, client, point.start, outcome.findings, outcome.label)
+    check_between(scenario, client, point.start, point.start, outcome.findings, outcome.label)
     finish(scenario, bin_dir, server, client, log, outcome, point.start, mark)
     return outcome
 
 
-def run_random(scenario, bin_dir, server, job_dir, start_dir, delays):
-    outcome = Outcome("random", "fresh, kills after " +
-                      ", ".join("%.2f s" % d for d in delays), "a random time")
+def run_random(scenario, bin_dir, server, job_dir, start, start_dir, delays):
+    outcome = Outcome("random", "p%d, kills after %s" %
+                      (start, ", ".join("%.3f s" % d for d in delays)), "a random time")
     client = os.path.join(job_dir, "client")
     shutil.copytree(start_dir, client, symlinks=True)
+    write_tree(os.path.join(job_dir, "beside"), {"keep.txt": b"not the client's\n"})
+    untouched = beside(job_dir)
     log = os.path.join(job_dir, "launcher.log")
     mark = server.mark()
-    before = 1
+    before = start
     for i, delay in enumerate(delays):
         if not run_and_kill_after(bin_dir, server, client, log, delay):
             break  # the run ended first; nothing left to interrupt
         outcome.crashes += 1
-        before = check_after_crash(scenario, client, before, outcome.findings,
-                                   "%s, kill %d" % (outcome.label, i + 1))
-    finish(scenario, bin_dir, server, client, log, outcome, 1, mark)
+        label = "%s, kill %d" % (outcome.label, i + 1)
+        before = check_between(scenario, client, start, before, outcome.findings, label)
+        if beside(job_dir) != untouched:
+            outcome.findings.outside.append(label)
+    finish(scenario, bin_dir, server, client, log, outcome, start, mark)
     return outcome
 
 
-def stage(scenario, bin_dir, server, work):
-    """Start states 1..4: a fresh client, then LauncherCli's own result against
-    a version list that stops at each patch."""
+def stage(scenario, bin_dir, server, work, last=LATEST - 1):
+    """Start states 1..last: a fresh client, then LauncherCli's own result
+    against a version list that stops at each patch."""
     states = {1: os.path.join(work, "start", "1")}
     os.makedirs(states[1])
     previous = states[1]
-    for latest in range(2, LATEST):
+    for latest in range(2, last + 1):
         scenario.set_latest(latest)
         client = os.path.join(work, "start", str(latest))
         shutil.copytree(previous, client, symlinks=True)
@@ -731,10 +837,12 @@ def reference(scenario, bin_dir, server, work, start, start_dir):
     job = os.path.join(work, "reference", str(start))
     client = os.path.realpath(shutil.copytree(start_dir, os.path.join(job, "client")))
     trace = os.path.join(job, "strace.log")
+    mark = server.mark()
     began = time.monotonic()
     code = run_launcher(bin_dir, server, client, os.path.join(job, "launcher.log"),
                         ["-o", trace, "-e", "trace=" + ",".join(TRACED)])
     seconds = time.monotonic() - began
+    scenario.reference_bytes[start] = server.served_since(mark)
     problems = []
     ok, temps = converged(scenario, client)
     if code != 0 or not ok or temps:
@@ -742,8 +850,16 @@ def reference(scenario, bin_dir, server, work, start, start_dir):
                         "temporaries %s" % (start, code, ok, temps))
     events = parse_trace(trace)
     problems += ["reference run from patch %d: %s" % (start, p)
-                 for p in durability_problems(events, client, LATEST - start + (start == 1))]
-    points, unreachable = points_of(events, client, start, scenario.names)
+                 for p in durability_problems(events, client, (start == 1) + (
+                     1 if scenario.index else LATEST - start))]
+    points, unreachable = points_of(events, client, start, start_dir, scenario.names)
+    if scenario.index:
+        # The index path is short enough for strace to slow it several times:
+        # random kills are timed from a run without it.
+        client = shutil.copytree(start_dir, os.path.join(job, "untraced"), symlinks=True)
+        began = time.monotonic()
+        run_launcher(bin_dir, server, client, os.path.join(job, "launcher.log"))
+        seconds = time.monotonic() - began
     return points, unreachable, problems, seconds
 
 
@@ -774,6 +890,8 @@ def summarize(outcomes, unreachable, problems, elapsed, args):
     bad = [h for o in outcomes for h in o.findings.bad_packages]
     temps = [h for o in outcomes for h in o.findings.temps]
     stray = [h for o in outcomes for h in o.findings.stray]
+    early = [h for o in outcomes for h in o.findings.early]
+    outside = [h for o in outcomes for h in o.findings.outside]
     left = [t for o in crashed for t in o.leftover_temps]
     extra = [o.extra_bytes for o in crashed]
     per_crash = sum(extra) / crashes if crashes else 0.0
@@ -788,8 +906,9 @@ def summarize(outcomes, unreachable, problems, elapsed, args):
             print("      " + item)
 
     print()
-    print("Crash consistency (%s, seed %d, %.0f s)" % ("long" if args.long else "short",
-                                                       args.seed, elapsed))
+    print("Crash consistency (%s%s, seed %d, %.0f s)" % ("long" if args.long else "short",
+                                                         ", file index" if args.index else "",
+                                                         args.seed, elapsed))
     print("  %-52s %d (%s)" % ("runs killed", len(crashed),
                                ", ".join("%d %s" % (n, k) for k, n in sorted(kinds.items()))))
     print("  %-52s %s" % ("  syscall points by call",
@@ -803,6 +922,8 @@ def summarize(outcomes, unreachable, problems, elapsed, args):
     show("partial packages that are not a prefix of the server's", bad)
     show("leftover temporary files seen between the runs", temps, 4)
     show("stray packages between the runs", stray, 4)
+    show("latest patch recorded before the tree was complete", early)
+    show("changes beside the client directory", outside)
     show("leftover temporary files after convergence", left, 4)
     print("  %-52s %d" % ("runs that needed a second recovery start", second_starts))
     print("  %-52s %.0f (max %d, total %d)" % ("bytes served again per crash (mean)", per_crash,
@@ -821,7 +942,7 @@ def summarize(outcomes, unreachable, problems, elapsed, args):
          ["%s: %s" % (o.label, o.missed) for o in missed])
     show("problems of the reference runs", problems)
     failed = (conv != len(crashed) or half or lost or back or bad or missed or problems
-              or not crashed)
+              or early or outside or not crashed)
     print("RESULT: %s" % ("FAIL" if failed else "PASS"))
     return 1 if failed else 0
 
@@ -836,6 +957,8 @@ def main():
                         "per call and kind of file, long all)")
     parser.add_argument("--random", type=int, help="random-time kills (short 4, long 60)")
     parser.add_argument("--jobs", type=int, help="runs at once (short 2, long 4)")
+    parser.add_argument("--index", action="store_true", help="publish a file index and update "
+                        "through it from patches %s" % " and ".join(map(str, INDEX_STARTS)))
     parser.add_argument("--work", help="keep everything in this directory")
     args = parser.parse_args()
     if shutil.which("strace") is None:
@@ -849,11 +972,17 @@ def main():
     os.makedirs(work, exist_ok=True)
     began = time.monotonic()
     rng = random.Random(args.seed)
-    scenario = Scenario(bin_dir, work)
+    scenario = Scenario(bin_dir, work, args.index)
     slots = Slots(bin_dir, scenario, work, jobs)
     failed = True
     try:
-        states = stage(scenario, bin_dir, slots.servers[0], work)
+        if args.index:
+            # Published after staging: the staged clients come from the patch loop.
+            states = stage(scenario, bin_dir, slots.servers[0], work, max(INDEX_STARTS))
+            scenario.publish_index()
+            states = {s: states[s] for s in INDEX_STARTS}
+        else:
+            states = stage(scenario, bin_dir, slots.servers[0], work)
         print("crash_suite: start states ready (%.0f s)" % (time.monotonic() - began), flush=True)
 
         def with_slot(fn, *a):
@@ -866,24 +995,24 @@ def main():
         with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
             refs = {s: pool.submit(with_slot, reference, work, s, states[s])
                     for s in sorted(states)}
-            all_points, unreachable, problems = [], [], []
+            all_points, unreachable, problems, seconds = [], [], [], {}
             for s in sorted(refs):
-                p, u, pr, seconds = refs[s].result()
+                p, u, pr, seconds[s] = refs[s].result()
                 all_points += p
                 unreachable += u
                 problems += pr
-                if s == 1:
-                    fresh_seconds = seconds
         print("crash_suite: %d kill points in the reference runs, a fresh run takes %.1f s" %
-              (len(all_points), fresh_seconds), flush=True)
+              (len(all_points), seconds[1]), flush=True)
 
         chosen = choose_points(all_points, points_wanted, rng)
         plans = [("point", p) for p in chosen]
-        for _ in range(randoms):
+        random_starts = INDEX_STARTS if args.index else (1,)
+        for i in range(randoms):
             # A third of the random runs are killed again while recovering.
             kills = 1 if rng.random() < 2 / 3 else 2
-            plans.append(("random", [round(rng.uniform(0.05, fresh_seconds), 2)
-                                     for _ in range(kills)]))
+            start = random_starts[i % len(random_starts)]
+            plans.append(("random", (start, [round(rng.uniform(0.02, seconds[start]), 3)
+                                             for _ in range(kills)])))
 
         def execute(index, plan):
             kind, what = plan
@@ -892,7 +1021,7 @@ def main():
             if kind == "point":
                 outcome = with_slot(run_point, job_dir, states[what.start], what)
             else:
-                outcome = with_slot(run_random, job_dir, states[1], what)
+                outcome = with_slot(run_random, job_dir, what[0], states[what[0]], what[1])
             state = "missed" if outcome.missed else ("ok" if outcome.converged and
                                                      not outcome.findings.half_written
                                                      else "FAIL")
