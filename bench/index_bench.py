@@ -3,7 +3,7 @@
 of a repair that finds nothing damaged, against sha256sum.
 
     index_bench.py --bin BUILD/bin [--packages 50] [--files 500] [--file-kib 100]
-                   [--from 45] [--work DIR]
+                   [--from 45] [--no-loop] [--work DIR]
 
 A history of --packages packages over a tree of --files files, each package
 changing a tenth of the files (random bytes, so compressed about as large).
@@ -144,6 +144,8 @@ def main():
     parser.add_argument("--file-kib", type=int, default=100)
     parser.add_argument("--from", dest="start", type=int, default=45)
     parser.add_argument("--work")
+    parser.add_argument("--no-loop", action="store_true",
+                        help="skip the patch loop's runs (large trees: repair and files per second only)")
     args = parser.parse_args()
     bin_dir = os.path.abspath(args.bin)
     work = args.work or tempfile.mkdtemp(prefix="index-bench-")
@@ -213,13 +215,17 @@ def main():
 
         print("history: %d packages, %d files of %d KiB, a tenth changed per package" %
               (args.packages, args.files, args.file_kib))
-        _, loop_bytes, loop_time = run("fresh-loop", 1, False)
+        loop_bytes, loop_time = 0, 0.0
+        if not args.no_loop:
+            _, loop_bytes, loop_time = run("fresh-loop", 1, False)
         client, index_bytes, index_time = run("fresh-index", 1, True)
+        fresh_index_time = index_time
         print("fresh install   loop %s in %.1f s | index %s in %.1f s | index / latest entries %.4f"
               % (mib(loop_bytes), loop_time, mib(index_bytes), index_time,
                  index_bytes / latest_entries))
         changed = sum(os.path.getsize(p) - 4 for p in packages[args.start - 1:])
-        _, loop_bytes, loop_time = run("update-loop", args.start, False)
+        if not args.no_loop:
+            _, loop_bytes, loop_time = run("update-loop", args.start, False)
         _, index_bytes, index_time = run("update-index", args.start, True)
         print("update from %d  loop %s in %.1f s | index %s in %.1f s | packages %d.. hold %s"
               % (args.start, mib(loop_bytes), loop_time, mib(index_bytes), index_time,
@@ -244,6 +250,21 @@ def main():
               (mib(total), best_repair, total / 1048576 / best_repair, cores, best_sum,
                total / 1048576 / best_sum, best_sum / best_repair,
                output.strip().splitlines()[-2] if output.strip() else ""))
+        # Files per second against tar xf of the same latest tree, warm.
+        archive = os.path.join(work, "latest.tar")
+        subprocess.run(["tar", "cf", archive, "-C", previous, "."], check=True)
+        best_tar = float("inf")
+        for i in range(3):
+            target = os.path.join(work, "untar-%d" % i)
+            os.makedirs(target)
+            started = time.monotonic()
+            subprocess.run(["tar", "xf", archive, "-C", target], check=True)
+            best_tar = min(best_tar, time.monotonic() - started)
+            shutil.rmtree(target)
+        count = len(files)
+        print("files per second: fresh install through the index %.0f (whole run) | repair %.0f | "
+              "tar xf %.0f (%d files)" % (count / fresh_index_time, count / best_repair,
+                                          count / best_tar, count))
     finally:
         server.stop()
         if not args.work:
