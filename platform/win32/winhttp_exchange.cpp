@@ -340,6 +340,7 @@ private:
     // False when the helper is to stop: abandoned, or the body went past `cap`.
     bool Append(const char* data, std::size_t size, std::uint64_t cap) {
         bool keepOn = true;
+        bool wake = false;
         {
             std::lock_guard lock(exchange_->mutex);
             Exchange& x = *exchange_;
@@ -365,8 +366,9 @@ private:
             x.last += size;
             x.received += size;
             ++x.activity;
+            wake = !keepOn || (x.readerWaiting && x.Buffered() >= kWakeAbove);
         }
-        exchange_->changed.notify_all();
+        if (wake) exchange_->changed.notify_all();
         return keepOn;
     }
 
