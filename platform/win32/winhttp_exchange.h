@@ -23,7 +23,7 @@ constexpr std::size_t kPauseAbove = 4 * 1024 * 1024;
 // A waiting caller is woken once this much is unread, or at the end: waking it
 // for every WinHTTP read (8 KiB under Wine) cost more than the reads. Smaller
 // amounts it finds itself at its next poll.
-constexpr std::size_t kWakeAbove = 64 * 1024;
+constexpr std::size_t kWakeAbove = 256 * 1024;
 
 // What the helper thread and the caller share, guarded by `mutex`.
 struct Exchange {
