@@ -113,7 +113,6 @@ HttpFailure FailureOfLastError(bool receiving) {
         case ERROR_WINHTTP_CANNOT_CONNECT:
             return HttpFailure::kCannotConnect;
         case ERROR_WINHTTP_TIMEOUT:
-        case WSAETIMEDOUT:  // what Wine's WinHTTP reports for a silent body
             return receiving ? HttpFailure::kStalled : HttpFailure::kConnectTimeout;
         case ERROR_WINHTTP_SECURE_FAILURE:
         case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
