@@ -3,6 +3,8 @@
 //   winhttp_read_bench URL [ROUNDS]
 // The bare reader asks for what is there in 64 KiB reads and keeps nothing;
 // the launcher's client is read in 1 KiB blocks, as the fetcher reads it.
+// Besides the rates it prints the CPU seconds of each download (all threads of
+// the process, Wine's included), which vary far less on a shared machine.
 #include <windows.h>
 #include <winhttp.h>
 
@@ -22,6 +24,28 @@ using Clock = std::chrono::steady_clock;
 double MiBPerSecond(std::uint64_t bytes, Clock::duration elapsed) {
     const double seconds = std::chrono::duration<double>(elapsed).count();
     return seconds > 0 ? static_cast<double>(bytes) / (1024.0 * 1024.0) / seconds : 0;
+}
+
+// User and kernel seconds of this process so far.
+double CpuSeconds() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+    auto seconds = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime) /
+               1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
+struct Figures {
+    double rate = 0;  // MiB/s
+    double cpu = 0;   // seconds
+};
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }
 
 // The bare reader: one GET, WinHttpQueryDataAvailable and WinHttpReadData.
@@ -84,6 +108,13 @@ double LauncherClient(const std::string& url) {
 
 }  // namespace
 
+template <class Reader>
+Figures Measure(Reader reader) {
+    const double cpu = CpuSeconds();
+    const double rate = reader();
+    return {rate, CpuSeconds() - cpu};
+}
+
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: winhttp_read_bench URL [ROUNDS]\n");
@@ -92,18 +123,29 @@ int main(int argc, char** argv) {
     const std::string url = argv[1];
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     const std::wstring wide(url.begin(), url.end());  // an ASCII URL
-    std::vector<double> bare, client;
+    std::vector<double> bareRate, bareCpu, clientRate, clientCpu;
     for (int round = 0; round < rounds; ++round) {
-        bare.push_back(BareReader(wide));
-        client.push_back(LauncherClient(url));
-        std::printf("round %d: bare WinHTTP %.1f MiB/s, launcher client %.1f MiB/s\n", round + 1,
-                    bare.back(), client.back());
+        // The order alternates, so neither side always runs second.
+        Figures bare, client;
+        if (round % 2 == 0) {
+            bare = Measure([&] { return BareReader(wide); });
+            client = Measure([&] { return LauncherClient(url); });
+        } else {
+            client = Measure([&] { return LauncherClient(url); });
+            bare = Measure([&] { return BareReader(wide); });
+        }
+        bareRate.push_back(bare.rate);
+        bareCpu.push_back(bare.cpu);
+        clientRate.push_back(client.rate);
+        clientCpu.push_back(client.cpu);
+        std::printf("round %d: bare WinHTTP %.1f MiB/s (%.2f CPU s), launcher client %.1f MiB/s "
+                    "(%.2f CPU s)\n",
+                    round + 1, bare.rate, bare.cpu, client.rate, client.cpu);
     }
-    std::sort(bare.begin(), bare.end());
-    std::sort(client.begin(), client.end());
-    const double b = bare[bare.size() / 2];
-    const double c = client[client.size() / 2];
-    std::printf("median: bare WinHTTP %.1f MiB/s, launcher client %.1f MiB/s, ratio %.2f\n", b, c,
-                b > 0 ? c / b : 0);
+    const double b = Median(bareRate);
+    const double c = Median(clientRate);
+    std::printf("median: bare WinHTTP %.1f MiB/s (%.2f CPU s), launcher client %.1f MiB/s "
+                "(%.2f CPU s), ratio %.2f\n",
+                b, Median(bareCpu), c, Median(clientCpu), b > 0 ? c / b : 0);
     return 0;
 }

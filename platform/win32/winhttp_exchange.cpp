@@ -19,8 +19,9 @@ namespace launcher::winhttp {
 namespace {
 
 // Most one WinHTTP read asks for; the caller's small reads are served from the
-// buffer without a call.
-constexpr DWORD kReadBlock = 64 * 1024;
+// buffer without a call. Wine hands out at most 8 KiB a read, whatever is
+// asked; Windows hands out what has arrived, and fewer calls cost less.
+constexpr DWORD kReadBlock = 256 * 1024;
 
 // No cookies, no connection kept for later, no redirect followed behind our back.
 constexpr DWORD kDisabledFeatures =
@@ -355,6 +356,7 @@ private:
     // False when the helper is to stop: abandoned, or the body went past `cap`.
     bool Append(const char* data, std::size_t size, std::uint64_t cap) {
         bool keepOn = true;
+        bool wake = false;
         {
             std::lock_guard lock(exchange_->mutex);
             Exchange& x = *exchange_;
@@ -380,8 +382,9 @@ private:
             x.last += size;
             x.received += size;
             ++x.activity;
+            wake = !keepOn || (x.readerWaiting && x.Buffered() >= kWakeAbove);
         }
-        exchange_->changed.notify_all();
+        if (wake) exchange_->changed.notify_all();
         return keepOn;
     }
 

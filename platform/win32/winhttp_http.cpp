@@ -28,7 +28,8 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Most body bytes a read takes from the helper's buffer at once.
+// Most body bytes a read copies from the helper's buffer at once, when it
+// cannot take the whole buffer (a cap, or the end or the limit inside it).
 constexpr std::uint64_t kTakeBlock = 64 * 1024;
 // Longest wait before the stop flag and the clocks are looked at.
 constexpr milliseconds kPollSlice{50};
@@ -80,10 +81,11 @@ private:
     std::uint64_t position_ = 0;
     std::uint64_t readFrom_ = 0;
     // Body bytes taken from the exchange in one go and handed out from here,
-    // [takenAt_, taken_.size()): the fetcher reads 1 KiB at a time, and a lock
+    // [takenAt_, takenEnd_): the fetcher reads 1 KiB at a time, and a lock
     // shared with the helper for each of those cost a third of the rate.
     std::vector<char> taken_;
     std::size_t takenAt_ = 0;
+    std::size_t takenEnd_ = 0;
     http_rules::RateCap cap_{settings_.maxBytesPerSecond};
 
     // From Start on, across a retry without the range.
@@ -133,7 +135,7 @@ bool WinHttpRequest::Send(std::uint32_t offset, std::uint32_t rangeFrom, std::ui
     receivedHead_ = {};
     position_ = readFrom_ = 0;
     taken_.clear();
-    takenAt_ = 0;
+    takenAt_ = takenEnd_ = 0;
 
     exchange_ = std::make_shared<winhttp::Exchange>();
     if (!winhttp::StartExchange(exchange_, settings_, url_, rangeFrom, last)) {
@@ -198,8 +200,8 @@ bool WinHttpRequest::Read(char* buffer, std::size_t capacity, std::size_t& deliv
     if (answer_.noBody) return true;
     if (failed_ || !exchange_) return false;
 
-    if (takenAt_ < taken_.size()) {
-        delivered = std::min(capacity, taken_.size() - takenAt_);
+    if (takenAt_ < takenEnd_) {
+        delivered = std::min(capacity, takenEnd_ - takenAt_);
         std::memcpy(buffer, taken_.data() + takenAt_, delivered);
         takenAt_ += delivered;
         position_ += delivered;
@@ -225,18 +227,30 @@ bool WinHttpRequest::Read(char* buffer, std::size_t capacity, std::size_t& deliv
         if (x.Buffered() > 0) {
             if (cap > 0 && position_ >= cap) return Fail(lock);
             std::uint64_t count =
-                std::min<std::uint64_t>({kTakeBlock, x.Buffered(), answer_.end - position_});
+                std::min<std::uint64_t>(x.Buffered(), answer_.end - position_);
             if (cap > 0) count = std::min(count, cap - position_);
-            taken_.assign(x.buffer.data() + x.first,
-                          x.buffer.data() + x.first + static_cast<std::size_t>(count));
-            takenAt_ = 0;
-            x.first += static_cast<std::size_t>(count);
+            if (count == x.Buffered() && settings_.maxBytesPerSecond == 0) {
+                // All of it: the buffers trade places, nothing is copied under
+                // the lock the helper waits for. Under a cap the caller is
+                // held per block instead, so that its progress stays even.
+                taken_.swap(x.buffer);
+                takenAt_ = x.first;
+                takenEnd_ = x.last;
+                x.first = x.last = 0;
+            } else {
+                count = std::min(count, kTakeBlock);
+                taken_.assign(x.buffer.data() + x.first,
+                              x.buffer.data() + x.first + static_cast<std::size_t>(count));
+                takenAt_ = 0;
+                takenEnd_ = taken_.size();
+                x.first += static_cast<std::size_t>(count);
+            }
             const bool wake = x.waitingForRoom && x.Buffered() < winhttp::kPauseAbove;
             lock.unlock();
             if (wake) x.changed.notify_all();
-            delivered = std::min(capacity, taken_.size());
-            std::memcpy(buffer, taken_.data(), delivered);
-            takenAt_ = delivered;
+            delivered = std::min(capacity, takenEnd_ - takenAt_);
+            std::memcpy(buffer, taken_.data() + takenAt_, delivered);
+            takenAt_ += delivered;
             position_ += delivered;
             cap_.Hold(count, [this] { return Stopped(); });
             return true;
@@ -244,7 +258,9 @@ bool WinHttpRequest::Read(char* buffer, std::size_t capacity, std::size_t& deliv
         if (x.failed) return Fail(lock);
         if (x.ended) return true;
 
+        x.readerWaiting = true;
         x.changed.wait_for(lock, kPollSlice);
+        x.readerWaiting = false;
         const auto now = SteadyClock::now();
         if (x.activity != seen) {
             seen = x.activity;
