@@ -3,7 +3,7 @@
 of a repair that finds nothing damaged, against sha256sum.
 
     index_bench.py --bin BUILD/bin [--packages 50] [--files 500] [--file-kib 100]
-                   [--from 45] [--no-loop] [--work DIR]
+                   [--from 45] [--no-loop] [--repair-only] [--work DIR]
 
 A history of --packages packages over a tree of --files files, each package
 changing a tenth of the files (random bytes, so compressed about as large).
@@ -144,6 +144,8 @@ def main():
     parser.add_argument("--file-kib", type=int, default=100)
     parser.add_argument("--from", dest="start", type=int, default=45)
     parser.add_argument("--work")
+    parser.add_argument("--repair-only", action="store_true",
+                        help="install the latest tree as it is and measure the repair alone")
     parser.add_argument("--no-loop", action="store_true",
                         help="skip the patch loop's runs (large trees: repair and files per second only)")
     args = parser.parse_args()
@@ -215,21 +217,32 @@ def main():
 
         print("history: %d packages, %d files of %d KiB, a tenth changed per package" %
               (args.packages, args.files, args.file_kib))
-        loop_bytes, loop_time = 0, 0.0
-        if not args.no_loop:
-            _, loop_bytes, loop_time = run("fresh-loop", 1, False)
-        client, index_bytes, index_time = run("fresh-index", 1, True)
-        fresh_index_time = index_time
-        print("fresh install   loop %s in %.1f s | index %s in %.1f s | index / latest entries %.4f"
-              % (mib(loop_bytes), loop_time, mib(index_bytes), index_time,
-                 index_bytes / latest_entries))
-        changed = sum(os.path.getsize(p) - 4 for p in packages[args.start - 1:])
-        if not args.no_loop:
-            _, loop_bytes, loop_time = run("update-loop", args.start, False)
-        _, index_bytes, index_time = run("update-index", args.start, True)
-        print("update from %d  loop %s in %.1f s | index %s in %.1f s | packages %d.. hold %s"
-              % (args.start, mib(loop_bytes), loop_time, mib(index_bytes), index_time,
-                 args.start, mib(changed)))
+        if args.repair_only:
+            # The latest tree as an installed client: only the repair is measured.
+            client = os.path.join(work, "client-installed")
+            shutil.rmtree(client, ignore_errors=True)
+            shutil.copytree(previous, client)
+            with open(os.path.join(client, "PRESENTVERSION.DAT"), "w") as f:
+                f.write("%05d" % latest)
+            if os.path.exists(held):
+                os.rename(held, index)
+            fresh_index_time = float("nan")
+        else:
+            loop_bytes, loop_time = 0, 0.0
+            if not args.no_loop:
+                _, loop_bytes, loop_time = run("fresh-loop", 1, False)
+            client, index_bytes, index_time = run("fresh-index", 1, True)
+            fresh_index_time = index_time
+            print("fresh install   loop %s in %.1f s | index %s in %.1f s | index / latest entries %.4f"
+                  % (mib(loop_bytes), loop_time, mib(index_bytes), index_time,
+                     index_bytes / latest_entries))
+            changed = sum(os.path.getsize(p) - 4 for p in packages[args.start - 1:])
+            if not args.no_loop:
+                _, loop_bytes, loop_time = run("update-loop", args.start, False)
+            _, index_bytes, index_time = run("update-index", args.start, True)
+            print("update from %d  loop %s in %.1f s | index %s in %.1f s | packages %d.. hold %s"
+                  % (args.start, mib(loop_bytes), loop_time, mib(index_bytes), index_time,
+                     args.start, mib(changed)))
 
         files = [os.path.join(dp, f) for dp, _, fs in os.walk(os.path.join(client, "data"))
                  for f in fs]
