@@ -1,20 +1,14 @@
-// The launcher's version block on Windows: the program's own VERSIONINFO
-// resource (version.rc.in), read back with GetFileVersionInfoW as the launcher
-// always has, so that the version compared with the server is the one the
-// file's properties show.
+// The program's own VERSIONINFO resource, read back with GetFileVersionInfoW
+// as the launcher always has.
+#include "platform/program_version_info.h"
+
 #include <windows.h>
 
-#include <optional>
-#include <vector>
-
-#include "engine/launcher_version.h"
 #include "platform/win32/wide_text.h"
 
 namespace launcher {
 
-namespace {
-
-std::optional<VersionBlock> ReadOwnVersionBlock() {
+std::optional<ProgramVersionInfo> ReadProgramVersionInfo() {
     std::wstring program(MAX_PATH, L'\0');
     const DWORD length = ::GetModuleFileNameW(nullptr, program.data(), MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return std::nullopt;
@@ -31,17 +25,16 @@ std::optional<VersionBlock> ReadOwnVersionBlock() {
     };
     void* value = nullptr;
     UINT bytes = 0;
-    VersionBlock block;
+    ProgramVersionInfo block;
     if (::VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", &value, &bytes)) {
         const auto* translations = static_cast<const Translation*>(value);
         for (UINT i = 0; i < bytes / sizeof(Translation); ++i) {
             block.translations.push_back({translations[i].language, translations[i].codePage});
         }
     }
-    for (const VersionTranslation& translation : block.translations) {
+    for (const auto& [language, codePage] : block.translations) {
         wchar_t prefix[32];
-        ::wsprintfW(prefix, L"\\StringFileInfo\\%04x%04x\\", translation.language,
-                    translation.codePage);
+        ::wsprintfW(prefix, L"\\StringFileInfo\\%04x%04x\\", language, codePage);
         for (const wchar_t* name : {L"FileDescription", L"FileVersion", L"ProductVersion",
                                     L"InternalName", L"OriginalFilename", L"ProductName"}) {
             const std::wstring subBlock = std::wstring(prefix) + name;
@@ -53,13 +46,6 @@ std::optional<VersionBlock> ReadOwnVersionBlock() {
         }
     }
     return block;
-}
-
-}  // namespace
-
-const VersionBlock* ProgramVersionBlock() {
-    static const std::optional<VersionBlock> block = ReadOwnVersionBlock();
-    return block ? &*block : nullptr;
 }
 
 }  // namespace launcher
