@@ -19,6 +19,18 @@ namespace {
 
 // libdeflate's level 6 packs smaller than zlib's 6 at about twice its speed.
 constexpr int kLevel = 6;
+// Whole files up to 256 KiB take a stronger level: their entries cannot share
+// what they have in common as one compressed stream of many files would, and
+// they are most of what level 6 leaves over such a stream. Measured on the
+// bench's 300 MiB tree: level 10 takes 1.7 times the time of 6 everywhere and
+// ends 0.05 % over `tar | pigz -6` instead of 0.3 %; 12 ends 0.03 % over but
+// takes longer than pigz.
+constexpr std::size_t kSmallFileBytes = 256 * 1024;
+#ifdef MKPATCH_WITH_LIBDEFLATE
+constexpr int kSmallFileLevel = 10;
+#else
+constexpr int kSmallFileLevel = 9;
+#endif
 // Pieces compressed ahead of the one being written, per thread: bounds memory.
 constexpr std::size_t kAheadPerThread = 4;
 
@@ -87,18 +99,24 @@ bool MakeNotFinal(std::vector<unsigned char>& raw) {
 
 class Deflater {
 public:
-    Deflater() : compressor_(libdeflate_alloc_compressor(kLevel)) {}
-    ~Deflater() { libdeflate_free_compressor(compressor_); }
+    Deflater()
+        : compressor_(libdeflate_alloc_compressor(kLevel)),
+          smallCompressor_(libdeflate_alloc_compressor(kSmallFileLevel)) {}
+    ~Deflater() {
+        libdeflate_free_compressor(compressor_);
+        libdeflate_free_compressor(smallCompressor_);
+    }
     Deflater(const Deflater&) = delete;
     Deflater& operator=(const Deflater&) = delete;
 
-    bool Deflate(const unsigned char* in, std::size_t size, bool last,
+    bool Deflate(const unsigned char* in, std::size_t size, bool last, bool small,
                  std::vector<unsigned char>& out) {
-        if (!compressor_) return false;
+        libdeflate_compressor* compressor = small ? smallCompressor_ : compressor_;
+        if (!compressor) return false;
         const std::size_t start = out.size();
-        out.resize(start + libdeflate_deflate_compress_bound(compressor_, size));
+        out.resize(start + libdeflate_deflate_compress_bound(compressor, size));
         const std::size_t made =
-            libdeflate_deflate_compress(compressor_, in, size, out.data() + start, out.size() - start);
+            libdeflate_deflate_compress(compressor, in, size, out.data() + start, out.size() - start);
         if (made == 0) return false;
         out.resize(start + made);
         if (last) return true;
@@ -114,14 +132,17 @@ public:
 
 private:
     libdeflate_compressor* compressor_;
+    libdeflate_compressor* smallCompressor_;
 };
 #else
 class Deflater {
 public:
-    bool Deflate(const unsigned char* in, std::size_t size, bool last,
+    bool Deflate(const unsigned char* in, std::size_t size, bool last, bool small,
                  std::vector<unsigned char>& out) {
         z_stream z{};
-        if (deflateInit2(&z, kLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+        if (deflateInit2(&z, small ? kSmallFileLevel : kLevel, Z_DEFLATED, -15, 8,
+                         Z_DEFAULT_STRATEGY) != Z_OK)
+            return false;
         const std::size_t start = out.size();
         out.resize(start + deflateBound(&z, static_cast<uLong>(size)) + 16);
         z.next_in = const_cast<unsigned char*>(in);
@@ -171,7 +192,8 @@ void Compress(const DeflateInput& file, const Piece& piece, Deflater& deflater,
         return;
     }
     if (piece.first) PutZlibHeader(result.bytes);
-    if (!deflater.Deflate(input.data(), input.size(), piece.last, result.bytes)) {
+    const bool small = piece.first && piece.last && piece.length <= kSmallFileBytes;
+    if (!deflater.Deflate(input.data(), input.size(), piece.last, small, result.bytes)) {
         result.error = file.path.string() + ": compression failed";
         return;
     }
