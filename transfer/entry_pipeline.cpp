@@ -104,10 +104,13 @@ void EntryPipeline::Decompressor() {
 void EntryPipeline::Writer() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        ready_.wait(lock, [this] {
+        auto ready = [this] {
             return (written_ < added_ && slots_.front().decompressed) ||
                    (stop_ && written_ == added_);
-        });
+        };
+        // Room made and not yet announced is announced before waiting.
+        if (!ready() && unannounced_ > 0) AnnounceRoom();
+        ready_.wait(lock, ready);
         if (written_ == added_) return;
         WriteFront(lock);
     }
@@ -165,6 +168,16 @@ void EntryPipeline::WriteFront(std::unique_lock<std::mutex>& lock) {
     }
     slots_.pop_front();
     ++written_;
+    // The reader is woken for a batch of room, not for every small entry: one
+    // wake-up per file costs a package of small files more than its writes.
+    // Whatever ends the reader's wait for good is announced at once.
+    ++unannounced_;
+    if (unannounced_ >= kAnnounceEvery || written_ == added_ || brokenAt_ != kNone)
+        AnnounceRoom();
+}
+
+void EntryPipeline::AnnounceRoom() {
+    unannounced_ = 0;
     room_.notify_all();
 }
 

@@ -89,6 +89,8 @@ private:
     // Both run with `lock` held and drop it around the step itself.
     void DecompressNext(std::unique_lock<std::mutex>& lock);
     void WriteFront(std::unique_lock<std::mutex>& lock);
+    // Wakes the reader for the room made since the last time (lock held).
+    void AnnounceRoom();
 
     DecompressStep decompress_;
     WriteStep write_;
@@ -111,6 +113,9 @@ private:
     static constexpr std::uint64_t kNone = ~std::uint64_t{0};
     std::uint64_t brokenAt_ = kNone;
     bool stop_ = false;
+    // Entries written since the reader was last woken, and how many make a batch.
+    static constexpr unsigned kAnnounceEvery = 64;
+    unsigned unannounced_ = 0;
     ApplyResult failure_ = ApplyResult::kApplied;
     std::string problem_;
     std::vector<std::thread> decompressors_;

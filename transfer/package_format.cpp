@@ -1,5 +1,8 @@
 #include "transfer/package_format.h"
 
+#include <cstring>
+#include <new>
+
 #include "platform/code_page.h"
 #include "platform/file_mapping.h"
 
@@ -123,6 +126,10 @@ ReadStatus PackageReader::Fail(ReadStatus status, std::uint64_t at, std::string 
     return status;
 }
 
+namespace {
+constexpr std::size_t kReadAhead = std::size_t{256} << 10;
+}  // namespace
+
 ReadStatus PackageReader::Read(void* buffer, std::size_t size, const char* what) {
     if (left_ < 0) return Fail(ReadStatus::kReadError, offset_, "cannot take the package's size");
     if (static_cast<unsigned long long>(left_) < size) {
@@ -130,8 +137,41 @@ ReadStatus PackageReader::Read(void* buffer, std::size_t size, const char* what)
                     std::string(what) + " cut short (" + std::to_string(size) + " bytes needed, " +
                         std::to_string(left_) + " left)");
     }
-    if (!file_.ReadExact(buffer, size)) {
-        return Fail(ReadStatus::kReadError, offset_, std::string("cannot read ") + what);
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t wanted = size;
+    const std::size_t held = aheadEnd_ - aheadAt_;
+    const std::size_t first = held < wanted ? held : wanted;
+    if (first > 0) std::memcpy(out, ahead_.get() + aheadAt_, first);
+    aheadAt_ += first;
+    out += first;
+    wanted -= first;
+    if (wanted > 0) {
+        // Whatever the file still holds of the package beyond what was needed
+        // is read ahead, up to kReadAhead; a large read goes straight to its
+        // destination.
+        const auto inFile = static_cast<unsigned long long>(left_) - first;
+        bool read;
+        if (wanted >= kReadAhead) {
+            read = file_.ReadExact(out, wanted);
+        } else {
+            if (!ahead_) ahead_.reset(new (std::nothrow) unsigned char[kReadAhead]);
+            const std::size_t fill =
+                !ahead_ ? wanted : static_cast<std::size_t>(inFile < kReadAhead ? inFile : kReadAhead);
+            if (!ahead_) {
+                read = file_.ReadExact(out, wanted);
+            } else {
+                read = file_.ReadExact(ahead_.get(), fill);
+                if (read) {
+                    std::memcpy(out, ahead_.get(), wanted);
+                    aheadAt_ = wanted;
+                    aheadEnd_ = fill;
+                }
+            }
+        }
+        if (!read) {
+            aheadAt_ = aheadEnd_ = 0;
+            return Fail(ReadStatus::kReadError, offset_, std::string("cannot read ") + what);
+        }
     }
     offset_ += size;
     left_ -= static_cast<long long>(size);
@@ -191,9 +231,15 @@ ReadStatus PackageReader::PassPayload(std::uint32_t size, std::uint64_t& at) {
                     "payload cut short (" + std::to_string(size) + " bytes needed, " +
                         std::to_string(left_) + " left)");
     }
-    if (!MappedFileRegion::Skip(file_, size, at)) {
+    // The file stands `held` bytes past the payload's start.
+    const std::size_t held = aheadEnd_ - aheadAt_;
+    const std::size_t inHand = held < size ? held : size;
+    std::uint64_t filePosition = 0;
+    if (!MappedFileRegion::Skip(file_, size - inHand, filePosition)) {
         return Fail(ReadStatus::kReadError, offset_, "cannot pass over the payload");
     }
+    at = filePosition - held;
+    aheadAt_ += inHand;
     offset_ += size;
     left_ -= static_cast<long long>(size);
     return ReadStatus::kOk;
