@@ -124,9 +124,31 @@ for old in "$work"/run.*; do
 done
 run="$work/run.$$"
 mkdir -p "$run"
-cleanup() { rm -rf "$work"/trash.*; }
+# Deleting thousands of files slows down creating the next thousands for
+# minutes on an ext4 file system without a journal (as on these VMs): the
+# inode allocator passes over every recently deleted inode, reading its
+# table block, so a tree written right after a mass deletion takes up to ten
+# times as long, whichever program writes it. Runs therefore start at least
+# six minutes after the last deletion the benchmark made (the allocator looks
+# back 60 s, 360 s while the inode table block is still dirty).
+settle_s=360
+deleted_stamp="$work/deleted-at"
+cleanup() {
+    if compgen -G "$work/trash.*/*" >/dev/null; then
+        rm -rf "$work"/trash.*
+        date +%s > "$deleted_stamp"
+    fi
+    rm -rf "$work"/trash.*
+}
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+if [ -s "$deleted_stamp" ]; then
+    wait_s=$(( $(cat "$deleted_stamp") + settle_s - $(date +%s) ))
+    if [ "$wait_s" -gt 0 ]; then
+        echo "waiting ${wait_s} s for the file system to settle after the last run's deletions ..." >&2
+        sleep "$wait_s"
+    fi
+fi
 
 # --- The tree and its package ----------------------------------------------------
 

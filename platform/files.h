@@ -66,6 +66,16 @@ public:
     // descriptor: nothing else that comes to stand at our name is changed.
     bool TakeModeOf(const std::string& from);
     bool Sync();
+    // Opens a new file without a name in the directory that is to hold
+    // `path` ('/'-separated, relative), 0644 or with `executable` 0755, less
+    // the umask. It gets a name only through NameAs, so a crash before that
+    // leaves nothing behind, not even a temporary. False where the system or
+    // its file system has no such files (always on Windows).
+    bool OpenUnnamedFor(const std::string& path, bool executable);
+    // Gives the file opened by OpenUnnamedFor the name `path`, only where
+    // nothing stands at that name (a link there is not followed). False when
+    // the name is taken or the file cannot be named; nothing is changed then.
+    bool NameAs(const std::string& path);
     // Closes the file and reports whether the close succeeded.
     bool Close();
 

@@ -126,21 +126,54 @@ ApplyResult Judge(PathProblem why, const std::string& path, const std::string& a
     return ApplyResult::kLocalFailure;
 }
 
+// How the writer puts new files in place. A file without a name, named once
+// it is whole, costs one directory change where a temporary and a rename cost
+// three; it serves only where nothing stands at the name yet, so the writer
+// goes the temporary's way after it found a file there, and back after it
+// found none.
+struct NewFileWay {
+    bool unnamedWorks = true;  // until the system says otherwise
+    bool expectNew = true;     // the last file written had no predecessor
+};
+
+// Writes a file nobody held before as an unnamed file, named when whole.
+// False, with nothing changed, when that cannot be done here.
+bool WriteUnnamed(const std::string& path, const unsigned char* data, std::size_t size,
+                  bool executable, NewFileWay& way) {
+    File file;
+    if (!file.OpenUnnamedFor(path, executable)) {
+        way.unnamedWorks = false;
+        return false;
+    }
+    if (!file.WriteAll(data, size) || !file.NameAs(path)) return false;
+    if (!file.Close()) {
+        RemoveFile(path);
+        return false;
+    }
+    return true;
+}
+
 // Temporary file beside the target, then a rename: the old file or the new
 // one, never a part. Not synced here; see SyncInstallation. A link standing at
-// the target's name is replaced itself, never written through.
+// the target's name is replaced itself, never written through. With `way`, a
+// name nothing holds yet may get an unnamed file instead (above).
 ApplyResult WriteInPlace(const std::string& path, const unsigned char* data, std::size_t size,
-                         std::string& problem) {
+                         std::string& problem, NewFileWay* way = nullptr) {
+    const bool executable = NeedsExecuteBits(data, size);
+    if (way && way->unnamedWorks && way->expectNew &&
+        WriteUnnamed(path, data, size, executable, *way))
+        return ApplyResult::kApplied;
     const std::string temporary = TemporaryPathFor(path);
     File file;
-    if (!file.Open(temporary, NeedsExecuteBits(data, size) ? File::Mode::kCreateFreshExecutable
-                                                           : File::Mode::kCreateFresh)) {
+    if (!file.Open(temporary,
+                   executable ? File::Mode::kCreateFreshExecutable : File::Mode::kCreateFresh)) {
         problem = "cannot create " + temporary + ": " + file.Problem();
         return ApplyResult::kLocalFailure;
     }
     bool written = file.WriteAll(data, size);
     // A replaced file keeps its permissions.
-    file.TakeModeOf(path);
+    const bool replaces = file.TakeModeOf(path);
+    if (way) way->expectNew = !replaces;
     if (!file.Close() || !written) {
         RemoveFile(temporary);
         problem = "cannot write " + temporary;
@@ -310,6 +343,7 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem,
     // Only ever used by one thread at a time: the writer, or the caller when
     // there is no writer thread.
     DirectoryWalk walk;
+    NewFileWay way;
     EntryPipeline pipeline(
         [uncompress](PipelineEntry& e) {
             // An output that goes straight into its file is decompressed by the writer.
@@ -325,11 +359,11 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem,
                 e.problem = "out of memory";
             }
         },
-        [&walk, &package, uncompress](PipelineEntry& e, std::string& failure) {
+        [&walk, &way, &package, uncompress](PipelineEntry& e, std::string& failure) {
             try {
                 ApplyResult made = walk.MakeParents(e.path, failure);
                 if (made != ApplyResult::kApplied) return made;
-                if (e.output) return WriteInPlace(e.path, e.output, e.size, failure);
+                if (e.output) return WriteInPlace(e.path, e.output, e.size, failure, &way);
                 MappedFileRegion view;
                 const unsigned char* payload = e.payload;
                 if (!payload) {

@@ -157,6 +157,35 @@ bool File::TakeModeOf(const std::string& from) {
            ::fchmod(fd_, st.st_mode & 0777) == 0;
 }
 
+bool File::OpenUnnamedFor(const std::string& path, bool executable) {
+    Close();
+    problem_.clear();
+#ifdef O_TMPFILE
+    const std::size_t slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash);
+    do {
+        fd_ = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC | O_NOFOLLOW,
+                     executable ? 0755 : 0644);
+    } while (fd_ < 0 && errno == EINTR);
+    return fd_ >= 0;
+#else
+    (void)path;
+    (void)executable;
+    return false;
+#endif
+}
+
+bool File::NameAs(const std::string& path) {
+    if (fd_ < 0) return false;
+    // The descriptor's /proc name links it for any user; linking the
+    // descriptor itself needs a privilege, but works without /proc.
+    char proc[32];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd_);
+    if (::linkat(AT_FDCWD, proc, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno != ENOENT) return false;
+    return ::linkat(fd_, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0;
+}
+
 bool File::Close() {
     if (fd_ < 0) return true;
     int fd = fd_;

@@ -247,6 +247,15 @@ bool File::TakeModeOf(const std::string& from) {
            !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
 }
 
+// Windows has no unnamed files: new files go through a temporary name.
+bool File::OpenUnnamedFor(const std::string&, bool) {
+    Close();
+    problem_.clear();
+    return false;
+}
+
+bool File::NameAs(const std::string&) { return false; }
+
 bool File::Close() {
     if (fd_ < 0) return true;
     const int fd = fd_;

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -75,8 +76,8 @@ TEST_F(ApplyQueueTest, FailedWriteDropsTheQueuedRest) {
     for (int i = 0; i < 20; ++i) entries += Entry("a\\" + std::to_string(i), "before");
     entries += Entry("blocked\\file", "x");
     for (int i = 0; i < 200; ++i) entries += Entry("b\\" + std::to_string(i), "after");
-    // The temporary file of the 21st entry cannot be made: a directory holds its name.
-    fs::create_directories(TemporaryPathFor("blocked/file"));
+    // The 21st entry cannot be written: a file stands where its directory goes.
+    std::ofstream("blocked") << "in the way";
     std::string problem;
     EXPECT_EQ(Apply(221, entries, &problem), ApplyResult::kLocalFailure);
     EXPECT_NE(problem.find("entry 21 of 221"), std::string::npos) << problem;
@@ -112,7 +113,7 @@ TEST_F(ApplyQueueTest, FirstFailureInPackageOrderWins) {
     struct Case {
         const char* what;
         int damaged;  // entries (1-based) whose payload is broken, 0 for none
-        int blocked;  // entry whose temporary file cannot be made, 0 for none
+        int blocked;  // entry whose directory is a file, 0 for none
         int first;    // the failure reported
         ApplyResult result;
     };
@@ -134,7 +135,8 @@ TEST_F(ApplyQueueTest, FirstFailureInPackageOrderWins) {
                               : Entry(name, PatternBytes(70000, i));
         }
         if (c.blocked) {
-            fs::create_directories(TemporaryPathFor("d/" + std::to_string(c.blocked) + "/f"));
+            fs::create_directories("d");
+            std::ofstream("d/" + std::to_string(c.blocked)) << "in the way";
         }
         std::string problem;
         EXPECT_EQ(Apply(kCount, entries, &problem), c.result);
