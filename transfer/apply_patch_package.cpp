@@ -1,5 +1,6 @@
 #include "transfer/apply_patch_package.h"
 
+#include <atomic>
 #include <memory>
 #include <new>
 #include <thread>
@@ -131,26 +132,50 @@ ApplyResult Judge(PathProblem why, const std::string& path, const std::string& a
 // three; it serves only where nothing stands at the name yet, so the writer
 // goes the temporary's way after it found a file there, and back after it
 // found none.
+// Read by the decompressing threads, which write such files ahead of the
+// writer (PrepareUnnamed).
 struct NewFileWay {
-    bool unnamedWorks = true;  // until the system says otherwise
-    bool expectNew = true;     // the last file written had no predecessor
+    std::atomic<bool> unnamedWorks{true};  // until the system says otherwise
+    std::atomic<bool> expectNew{true};     // the last file written had no predecessor
 };
+
+// Writes `size` bytes into a new file without a name, made in the directory
+// that is to hold `path` or, while that does not exist yet, in the
+// installation's own (linked across later). False, with nothing left, when
+// that cannot be done here.
+bool WriteUnnamedFile(File& file, const std::string& path, const unsigned char* data,
+                      std::size_t size, NewFileWay& way) {
+    const bool executable = NeedsExecuteBits(data, size);
+    if (!file.OpenUnnamedFor(path, executable) &&
+        !file.OpenUnnamedFor(kTemporaryFileName, executable)) {
+        way.unnamedWorks = false;
+        return false;
+    }
+    if (file.WriteAll(data, size)) return true;
+    file.Close();
+    return false;
+}
+
+// Gives a file written by WriteUnnamedFile its name. False, with the file
+// dropped, when something stands at the name already or the name cannot be
+// given: the temporary's way then does it.
+bool NameUnnamedFile(File& file, const std::string& path, NewFileWay& way) {
+    if (!file.NameAs(path)) {
+        file.Close();
+        way.expectNew = false;
+        return false;
+    }
+    if (file.Close()) return true;
+    RemoveFile(path);
+    return false;
+}
 
 // Writes a file nobody held before as an unnamed file, named when whole.
 // False, with nothing changed, when that cannot be done here.
 bool WriteUnnamed(const std::string& path, const unsigned char* data, std::size_t size,
-                  bool executable, NewFileWay& way) {
+                  NewFileWay& way) {
     File file;
-    if (!file.OpenUnnamedFor(path, executable)) {
-        way.unnamedWorks = false;
-        return false;
-    }
-    if (!file.WriteAll(data, size) || !file.NameAs(path)) return false;
-    if (!file.Close()) {
-        RemoveFile(path);
-        return false;
-    }
-    return true;
+    return WriteUnnamedFile(file, path, data, size, way) && NameUnnamedFile(file, path, way);
 }
 
 // Temporary file beside the target, then a rename: the old file or the new
@@ -159,10 +184,9 @@ bool WriteUnnamed(const std::string& path, const unsigned char* data, std::size_
 // name nothing holds yet may get an unnamed file instead (above).
 ApplyResult WriteInPlace(const std::string& path, const unsigned char* data, std::size_t size,
                          std::string& problem, NewFileWay* way = nullptr) {
-    const bool executable = NeedsExecuteBits(data, size);
-    if (way && way->unnamedWorks && way->expectNew &&
-        WriteUnnamed(path, data, size, executable, *way))
+    if (way && way->unnamedWorks && way->expectNew && WriteUnnamed(path, data, size, *way))
         return ApplyResult::kApplied;
+    const bool executable = NeedsExecuteBits(data, size);
     const std::string temporary = TemporaryPathFor(path);
     File file;
     if (!file.Open(temporary,
@@ -363,6 +387,8 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem,
             try {
                 ApplyResult made = walk.MakeParents(e.path, failure);
                 if (made != ApplyResult::kApplied) return made;
+                if (e.unnamed.IsOpen() && NameUnnamedFile(e.unnamed, e.path, way))
+                    return ApplyResult::kApplied;
                 if (e.output) return WriteInPlace(e.path, e.output, e.size, failure, &way);
                 MappedFileRegion view;
                 const unsigned char* payload = e.payload;
@@ -388,6 +414,13 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem,
             } catch (...) {
                 // Only directories for an entry that failed anyway.
             }
+        },
+        [&way](PipelineEntry& e) {
+            // A new file's bytes go into a file without a name ahead of the
+            // entry's turn; the writer then only names it.
+            if (e.output && e.result == ApplyResult::kApplied && way.unnamedWorks &&
+                way.expectNew)
+                WriteUnnamedFile(e.unnamed, e.path, e.output, e.size, way);
         },
         kRingBytes, kHeldEntries, DecompressorCount());
 

@@ -5,10 +5,12 @@
 namespace launcher {
 
 EntryPipeline::EntryPipeline(DecompressStep decompress, WriteStep write, ParentsStep parents,
-                             std::size_t ringBytes, std::size_t entryLimit, unsigned decompressors)
+                             EarlyStep early, std::size_t ringBytes, std::size_t entryLimit,
+                             unsigned decompressors)
     : decompress_(std::move(decompress)),
       write_(std::move(write)),
       parents_(std::move(parents)),
+      early_(std::move(early)),
       entryLimit_(entryLimit == 0 ? 1 : entryLimit),
       ring_(ringBytes) {
     try {
@@ -95,9 +97,15 @@ ApplyResult EntryPipeline::Finish(std::string& problem) {
 void EntryPipeline::Decompressor() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        work_.wait(lock, [this] { return stop_ || taken_ < added_; });
-        if (taken_ == added_) return;
-        DecompressNext(lock);
+        work_.wait(lock, [this] { return stop_ || taken_ < added_ || EarlyWork(); });
+        // The writer is what every entry waits for: help it first.
+        if (EarlyWork()) {
+            EarlyNext(lock);
+        } else if (taken_ < added_) {
+            DecompressNext(lock);
+        } else {
+            return;
+        }
     }
 }
 
@@ -105,7 +113,8 @@ void EntryPipeline::Writer() {
     std::unique_lock lock(mutex_);
     for (;;) {
         auto ready = [this] {
-            return (written_ < added_ && slots_.front().decompressed) ||
+            return (written_ < added_ && slots_.front().decompressed &&
+                    !slots_.front().inEarlyStep) ||
                    (stop_ && written_ == added_);
         };
         // Room made and not yet announced is announced before waiting.
@@ -134,9 +143,31 @@ void EntryPipeline::DecompressNext(std::unique_lock<std::mutex>& lock) {
     ready_.notify_one();
 }
 
+bool EntryPipeline::EarlyWork() {
+    if (!early_ || !writer_.joinable()) return false;
+    if (earlyNext_ < written_) earlyNext_ = written_;
+    return earlyNext_ < taken_ && earlyNext_ - written_ < kEarlyAhead &&
+           earlyNext_ < brokenAt_ && slots_[static_cast<std::size_t>(earlyNext_ - written_)].decompressed;
+}
+
+// Runs the early step on the next entry without the lock; the writer waits
+// for it should its turn come meanwhile.
+void EntryPipeline::EarlyNext(std::unique_lock<std::mutex>& lock) {
+    Slot& slot = slots_[static_cast<std::size_t>(earlyNext_++ - written_)];
+    slot.inEarlyStep = true;
+    PipelineEntry& entry = *slot.entry;
+    lock.unlock();
+    early_(entry);
+    lock.lock();
+    slot.inEarlyStep = false;
+    ready_.notify_one();
+}
+
 // Writes the oldest entry, which is decompressed, unless an earlier one failed.
 void EntryPipeline::WriteFront(std::unique_lock<std::mutex>& lock) {
     Slot& slot = slots_.front();
+    // The entry is the writer's from now on, never the early step's.
+    if (earlyNext_ <= written_) earlyNext_ = written_ + 1;
     PipelineEntry& entry = *slot.entry;
     if (failure_ == ApplyResult::kApplied) {
         lock.unlock();
@@ -168,6 +199,10 @@ void EntryPipeline::WriteFront(std::unique_lock<std::mutex>& lock) {
     }
     slots_.pop_front();
     ++written_;
+    // Room for the early step again: decompressing threads that wait for work
+    // are woken for half its reach at a time.
+    if (early_ && earlyNext_ >= written_ && earlyNext_ - written_ == kEarlyAhead / 2)
+        work_.notify_all();
     // The reader is woken for a batch of room, not for every small entry: one
     // wake-up per file costs a package of small files more than its writes.
     // Whatever ends the reader's wait for good is announced at once.

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/files.h"
 #include "transfer/apply_patch_package.h"
 #include "transfer/block_ring.h"
 
@@ -43,6 +44,9 @@ struct PipelineEntry {
     // What the file must hold (null: anything), and the hash to check it with.
     const ExpectedEntry* expected = nullptr;
     const ContentHashMaker* newHash = nullptr;
+    // The output already written to a file without a name, which the writer
+    // only has to name (see EarlyStep); closed unless open.
+    File unnamed;
 };
 
 class EntryPipeline {
@@ -53,13 +57,19 @@ public:
     using WriteStep = std::function<ApplyResult(PipelineEntry&, std::string&)>;
     // Makes the directories above a path (for an entry that failed to decompress).
     using ParentsStep = std::function<void(const std::string&)>;
+    // Does what of the write can be done before the entry's turn, on a
+    // decompressing thread that has nothing to decompress: decompressed
+    // entries just ahead of the writer pass through it in package order.
+    // Nothing it does may be seen in the installation before the write step.
+    using EarlyStep = std::function<void(PipelineEntry&)>;
 
     // Entries take regions of a ring of `ringBytes` from admission until they
     // are written; an entry larger than the ring is admitted alone.
     // `decompressors` threads, and one writer; with no threads at all every
     // step runs inside Add.
     EntryPipeline(DecompressStep decompress, WriteStep write, ParentsStep parents,
-                  std::size_t ringBytes, std::size_t entryLimit, unsigned decompressors);
+                  EarlyStep early, std::size_t ringBytes, std::size_t entryLimit,
+                  unsigned decompressors);
     ~EntryPipeline();
     EntryPipeline(const EntryPipeline&) = delete;
     EntryPipeline& operator=(const EntryPipeline&) = delete;
@@ -82,12 +92,16 @@ private:
         std::unique_ptr<PipelineEntry> entry;
         bool inRing = false;
         bool decompressed = false;
+        bool inEarlyStep = false;
     };
 
     void Decompressor();
     void Writer();
     // Both run with `lock` held and drop it around the step itself.
     void DecompressNext(std::unique_lock<std::mutex>& lock);
+    // Whether the next entry for the early step is ready for it, and the step.
+    bool EarlyWork();
+    void EarlyNext(std::unique_lock<std::mutex>& lock);
     void WriteFront(std::unique_lock<std::mutex>& lock);
     // Wakes the reader for the room made since the last time (lock held).
     void AnnounceRoom();
@@ -95,6 +109,7 @@ private:
     DecompressStep decompress_;
     WriteStep write_;
     ParentsStep parents_;
+    EarlyStep early_;
     const std::size_t entryLimit_;
 
     std::mutex mutex_;
@@ -106,6 +121,10 @@ private:
     std::uint64_t added_ = 0;        // entries added so far
     std::uint64_t written_ = 0;      // entries written or dropped (slots_ starts here)
     std::uint64_t taken_ = 0;        // entries taken by a decompressor
+    std::uint64_t earlyNext_ = 0;    // the next entry for the early step
+    // How far ahead of the writer the early step goes: each of those entries
+    // may hold a file open.
+    static constexpr std::uint64_t kEarlyAhead = 32;
     bool admittedInRing_ = false;    // of the admission not yet added
     bool alone_ = false;             // an entry outside the ring is in flight
     // The first entry known to fail (to decompress, or to be written): nothing

@@ -21,6 +21,7 @@ struct Recorder {
     std::mutex mutex;
     std::vector<int> written;
     std::vector<std::string> parents;
+    std::vector<int> early;  // entries the early step saw
 };
 
 int IndexOf(const PipelineEntry& entry) {
@@ -49,6 +50,10 @@ EntryPipeline MakePipeline(Recorder& r, unsigned decompressors, std::size_t ring
         [&r](const std::string& path) {
             std::lock_guard lock(r.mutex);
             r.parents.push_back(path);
+        },
+        [&r](PipelineEntry& e) {
+            std::lock_guard lock(r.mutex);
+            r.early.push_back(IndexOf(e));
         },
         ringBytes, 64, decompressors);
 }
@@ -113,6 +118,13 @@ TEST(EntryPipelineTest, PackageOrderAndTheFirstFailure) {
             std::vector<int> expected(written);
             for (int i = 0; i < written; ++i) expected[i] = i;
             EXPECT_EQ(r.written, expected);
+            // The early step: once an entry at most, never on an entry that
+            // failed to decompress or after it.
+            std::sort(r.early.begin(), r.early.end());
+            EXPECT_EQ(std::adjacent_find(r.early.begin(), r.early.end()), r.early.end());
+            if (!c.brokenPayloads.empty() && !r.early.empty()) {
+                EXPECT_LT(r.early.back(), *c.brokenPayloads.begin());
+            }
             // Directories only for an entry that failed to decompress.
             const bool payloadFirst = c.first >= 0 && c.brokenPayloads.count(c.first);
             EXPECT_EQ(r.parents, payloadFirst ? std::vector<std::string>{std::to_string(c.first)}
@@ -153,7 +165,7 @@ TEST(EntryPipelineTest, RegionsInFlightNeverOverlap) {
             written.push_back(IndexOf(e));
             return ApplyResult::kApplied;
         },
-        [](const std::string&) {}, kRing, 64, 2);
+        [](const std::string&) {}, nullptr, kRing, 64, 2);
     for (int i = 0; i < 300; ++i) {
         auto entry = std::make_unique<PipelineEntry>();
         ASSERT_TRUE(pipeline.Admit(2 * sizes[i], entry->region));
