@@ -69,6 +69,15 @@ public:
     // gives when `executable`, else kCreateFresh's. False when a step fails.
     bool Finish(std::uint64_t length, bool executable, const std::string& replaced);
 
+    // Create for a file without a name, as File::OpenUnnamedFor makes it in
+    // the directory that is to hold `path`. kNotCreated where the system has
+    // no such files (always on Windows).
+    Created CreateUnnamedFor(const std::string& path, std::uint64_t size);
+    // Unmaps, cuts the file to `length`, gives it the permissions of a new
+    // file (with the execute bits when `executable`) and hands it, still
+    // without a name, to `file`, for File::NameAs. False when a step fails.
+    bool FinishUnnamed(std::uint64_t length, bool executable, File& file);
+
 private:
     void Unmap();
     void CloseFile();
@@ -80,6 +89,8 @@ private:
     void* mapping_ = nullptr;  // HANDLE of the section
 #else
     int fd_ = -1;
+    // Reserves `size` bytes of the file just opened and maps them.
+    Created ReserveAndMap(std::uint64_t size);
 #endif
 };
 

@@ -11,6 +11,8 @@ namespace launcher {
 class File {
     // Maps parts of an open file for reading (platform/file_mapping.h).
     friend class MappedFileRegion;
+    // Hands a mapped new file over to a File (platform/file_mapping.h).
+    friend class MappedNewFile;
 
 public:
     enum class Mode {

@@ -281,6 +281,31 @@ ApplyResult ExtractIntoFile(UncompressFunction uncompress, const std::string& pa
     return Judge(why, path, "cannot rename " + temporary + " to " + path, problem);
 }
 
+// A large new file decompressed ahead of its turn straight into the pages of
+// a file without a name (ExtractIntoFile's way), left for the writer to name.
+// Whatever goes wrong is left to the writer too, which does the entry again
+// and tells why.
+void DecompressUnnamed(UncompressFunction uncompress, const File& package, PipelineEntry& e) {
+    MappedFileRegion view;
+    const unsigned char* payload = e.payload;
+    if (!payload) {
+        if (!view.Map(package, e.payloadAt, e.compressedSize)) return;
+        payload = view.Data();
+    }
+    MappedNewFile file;
+    if (file.CreateUnnamedFor(e.path, e.capacity) != MappedNewFile::Created::kMapped &&
+        file.CreateUnnamedFor(kTemporaryFileName, e.capacity) != MappedNewFile::Created::kMapped)
+        return;
+    std::size_t produced = 0;
+    std::string ignored;
+    if (DecompressInto(uncompress, payload, e.compressedSize, file.Data(), e.capacity, produced,
+                       ignored) != ApplyResult::kApplied ||
+        CheckExpected(e.expected, e.newHash, file.Data(), produced, ignored) !=
+            ApplyResult::kApplied)
+        return;
+    file.FinishUnnamed(produced, NeedsExecuteBits(file.Data(), produced), e.unnamed);
+}
+
 ApplyResult Extract(UncompressFunction uncompress, const std::string& path,
                     const unsigned char* payload, std::uint32_t compressedSize,
                     std::uint32_t capacity, std::string& problem) {
@@ -415,12 +440,19 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem,
                 // Only directories for an entry that failed anyway.
             }
         },
-        [&way](PipelineEntry& e) {
+        [&way, &package, uncompress](PipelineEntry& e) {
             // A new file's bytes go into a file without a name ahead of the
             // entry's turn; the writer then only names it.
-            if (e.output && e.result == ApplyResult::kApplied && way.unnamedWorks &&
-                way.expectNew)
-                WriteUnnamedFile(e.unnamed, e.path, e.output, e.size, way);
+            if (e.result != ApplyResult::kApplied || !way.unnamedWorks || !way.expectNew) return;
+            try {
+                if (e.output) {
+                    WriteUnnamedFile(e.unnamed, e.path, e.output, e.size, way);
+                } else if (e.capacity > 0) {
+                    DecompressUnnamed(uncompress, package, e);
+                }
+            } catch (...) {
+                // The writer does it all.
+            }
         },
         kRingBytes, kHeldEntries, DecompressorCount());
 

@@ -91,6 +91,47 @@ MappedNewFile::Created MappedNewFile::Create(const std::string& path, std::uint6
         CloseFile();
         return Created::kNotCreated;
     }
+    return ReserveAndMap(size);
+}
+
+MappedNewFile::Created MappedNewFile::CreateUnnamedFor(const std::string& path,
+                                                       std::uint64_t size) {
+    Unmap();
+    CloseFile();
+#ifdef O_TMPFILE
+    const std::size_t slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash);
+    // With the execute bits, as Create: FinishUnnamed takes them off.
+    do {
+        fd_ = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0755);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) return Created::kNotCreated;
+    return ReserveAndMap(size);
+#else
+    (void)path;
+    (void)size;
+    return Created::kNotCreated;
+#endif
+}
+
+bool MappedNewFile::FinishUnnamed(std::uint64_t length, bool executable, File& file) {
+    Unmap();
+    struct stat st {};
+    const bool done = fd_ >= 0 && length <= size_ &&
+                      ::ftruncate(fd_, static_cast<off_t>(length)) == 0 &&
+                      (executable ||
+                       (::fstat(fd_, &st) == 0 && ::fchmod(fd_, st.st_mode & 0666) == 0));
+    if (!done) {
+        CloseFile();
+        return false;
+    }
+    file.Close();
+    file.fd_ = fd_;
+    fd_ = -1;
+    return true;
+}
+
+MappedNewFile::Created MappedNewFile::ReserveAndMap(std::uint64_t size) {
     if (size == 0 || size > std::numeric_limits<std::size_t>::max() || !FitsOffset(size)) {
         return Created::kNotMapped;
     }

@@ -118,6 +118,14 @@ MappedNewFile::Created MappedNewFile::Create(const std::string& path, std::uint6
     return Created::kMapped;
 }
 
+// Windows has no files without a name: large new files go through a
+// temporary name as any other.
+MappedNewFile::Created MappedNewFile::CreateUnnamedFor(const std::string&, std::uint64_t) {
+    return Created::kNotCreated;
+}
+
+bool MappedNewFile::FinishUnnamed(std::uint64_t, bool, File&) { return false; }
+
 // Windows has no permission bits to give: programs are known by their name.
 bool MappedNewFile::Finish(std::uint64_t length, bool, const std::string&) {
     // The pages go to the file before the view does: the rename that follows
