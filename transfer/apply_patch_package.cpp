@@ -281,29 +281,83 @@ ApplyResult ExtractIntoFile(UncompressFunction uncompress, const std::string& pa
     return Judge(why, path, "cannot rename " + temporary + " to " + path, problem);
 }
 
-// A large new file decompressed ahead of its turn straight into the pages of
-// a file without a name (ExtractIntoFile's way), left for the writer to name.
-// Whatever goes wrong is left to the writer too, which does the entry again
-// and tells why.
+// Decompresses an entry straight into the pages of a new file without a name,
+// made beside `path` (ExtractIntoFile's way), and hands it to `unnamed` to be
+// named. False, with nothing left, when no such file can be made here;
+// otherwise `result` says how the entry's bytes came out.
+bool DecompressIntoUnnamed(UncompressFunction uncompress, const unsigned char* payload,
+                           std::uint32_t compressedSize, std::uint32_t capacity,
+                           const std::string& path, const ExpectedEntry* expected,
+                           const ContentHashMaker* newHash, File& unnamed, ApplyResult& result,
+                           std::string& problem) {
+    MappedNewFile file;
+    if (file.CreateUnnamedFor(path, capacity) != MappedNewFile::Created::kMapped &&
+        file.CreateUnnamedFor(kTemporaryFileName, capacity) != MappedNewFile::Created::kMapped)
+        return false;
+    std::size_t produced = 0;
+    result = DecompressInto(uncompress, payload, compressedSize, file.Data(), capacity, produced,
+                            problem);
+    if (result == ApplyResult::kApplied)
+        result = CheckExpected(expected, newHash, file.Data(), produced, problem);
+    if (result != ApplyResult::kApplied) return true;
+    return file.FinishUnnamed(produced, NeedsExecuteBits(file.Data(), produced), unnamed);
+}
+
+// A large new file decompressed ahead of its turn into a file without a name,
+// left for the writer to name. Whatever goes wrong is left to the writer too,
+// which does the entry again and tells why.
 void DecompressUnnamed(UncompressFunction uncompress, const File& package, PipelineEntry& e) {
+    // A file that stands already is replaced the temporary's way.
+    if (PathExists(e.path)) return;
     MappedFileRegion view;
     const unsigned char* payload = e.payload;
     if (!payload) {
         if (!view.Map(package, e.payloadAt, e.compressedSize)) return;
         payload = view.Data();
     }
-    MappedNewFile file;
-    if (file.CreateUnnamedFor(e.path, e.capacity) != MappedNewFile::Created::kMapped &&
-        file.CreateUnnamedFor(kTemporaryFileName, e.capacity) != MappedNewFile::Created::kMapped)
-        return;
-    std::size_t produced = 0;
+    ApplyResult result;
     std::string ignored;
-    if (DecompressInto(uncompress, payload, e.compressedSize, file.Data(), e.capacity, produced,
-                       ignored) != ApplyResult::kApplied ||
-        CheckExpected(e.expected, e.newHash, file.Data(), produced, ignored) !=
-            ApplyResult::kApplied)
-        return;
-    file.FinishUnnamed(produced, NeedsExecuteBits(file.Data(), produced), e.unnamed);
+    DecompressIntoUnnamed(uncompress, payload, e.compressedSize, e.capacity, e.path, e.expected,
+                          e.newHash, e.unnamed, result, ignored);
+}
+
+// The writer's part of a large entry, decompressed into the file's pages.
+// Where nothing stands at the name the file is made without a name (or was,
+// ahead of the writer) and named when whole; otherwise, or where that cannot
+// be done, it goes the temporary's way. Which way is taken depends only on
+// what the writer finds, never on how far the other threads got, so every run
+// makes the same calls on the installation.
+ApplyResult WriteLargeEntry(UncompressFunction uncompress, const File& package, PipelineEntry& e,
+                            NewFileWay& way, std::string& failure) {
+    MappedFileRegion view;
+    const unsigned char* payload = e.payload;
+    auto mapPayload = [&] {
+        if (payload) return true;
+        if (!view.Map(package, e.payloadAt, e.compressedSize)) {
+            failure = "cannot map its " + std::to_string(e.compressedSize) + "-byte payload";
+            return false;
+        }
+        payload = view.Data();
+        return true;
+    };
+    const bool fresh = way.unnamedWorks && !PathExists(e.path);
+    way.expectNew = fresh;
+    if (!fresh) {
+        e.unnamed.Close();
+    } else if (!e.unnamed.IsOpen()) {
+        if (!mapPayload()) return ApplyResult::kLocalFailure;
+        ApplyResult result = ApplyResult::kApplied;
+        if (!DecompressIntoUnnamed(uncompress, payload, e.compressedSize, e.capacity, e.path,
+                                   e.expected, e.newHash, e.unnamed, result, failure))
+            way.unnamedWorks = false;
+        else if (result != ApplyResult::kApplied)
+            return result;
+    }
+    if (e.unnamed.IsOpen() && NameUnnamedFile(e.unnamed, e.path, way))
+        return ApplyResult::kApplied;
+    if (!mapPayload()) return ApplyResult::kLocalFailure;
+    return ExtractIntoFile(uncompress, e.path, payload, e.compressedSize, e.capacity, failure,
+                           e.expected, e.newHash);
 }
 
 ApplyResult Extract(UncompressFunction uncompress, const std::string& path,
@@ -412,21 +466,13 @@ ApplyResult ApplyPatchPackageWithResult(File& package, std::string* problem,
             try {
                 ApplyResult made = walk.MakeParents(e.path, failure);
                 if (made != ApplyResult::kApplied) return made;
-                if (e.unnamed.IsOpen() && NameUnnamedFile(e.unnamed, e.path, way))
+                if (!e.output) return WriteLargeEntry(uncompress, package, e, way, failure);
+                // Named only where the writer itself would write it unnamed.
+                if (e.unnamed.IsOpen() && way.unnamedWorks && way.expectNew &&
+                    NameUnnamedFile(e.unnamed, e.path, way))
                     return ApplyResult::kApplied;
-                if (e.output) return WriteInPlace(e.path, e.output, e.size, failure, &way);
-                MappedFileRegion view;
-                const unsigned char* payload = e.payload;
-                if (!payload) {
-                    if (!view.Map(package, e.payloadAt, e.compressedSize)) {
-                        failure = "cannot map its " + std::to_string(e.compressedSize) +
-                                  "-byte payload";
-                        return ApplyResult::kLocalFailure;
-                    }
-                    payload = view.Data();
-                }
-                return ExtractIntoFile(uncompress, e.path, payload, e.compressedSize, e.capacity,
-                                       failure, e.expected, e.newHash);
+                e.unnamed.Close();
+                return WriteInPlace(e.path, e.output, e.size, failure, &way);
             } catch (...) {
                 failure = "out of memory";
                 return ApplyResult::kLocalFailure;
