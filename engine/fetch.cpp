@@ -51,10 +51,6 @@ int FetchWithRetries(const std::string& url, const std::string& localPath,
     };
     if (const EngineEnvironment* env = CMyFun::m_pEnvironment) {
         context.http = env->http;
-        if (context.http.pinnedPublicKey.empty())
-            context.http.pinnedPublicKey = BuiltInPinnedPublicKey();
-        if (context.http.caCertificates.empty())
-            context.http.caCertificates = BuiltInCaCertificates();
         context.stop = env->stop;
     }
     if (maxBodyBytes) {

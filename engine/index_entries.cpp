@@ -77,7 +77,8 @@ std::string CheckGathered(File& file, std::uint64_t size, const std::vector<Inde
     return {};
 }
 
-// The progress bars and the speed line, from the bytes of the gathered package.
+// The progress bars and the speed line, from the entry bytes of the gathered
+// package (its header, written here, is no download to continue).
 class Progress {
 public:
     explicit Progress(std::uint64_t total) : total_(total) {
@@ -112,8 +113,8 @@ EntriesOutcome FetchMissing(File& out, std::uint64_t present, std::uint64_t tota
         why = "no HTTP session could be opened";
         return EntriesOutcome::kFailed;
     }
-    Progress progress(total);
-    progress.Start(present);
+    Progress progress(total - kHeaderBytes);
+    progress.Start(present - kHeaderBytes);
     for (const Range& range : ranges) {
         const std::uint64_t end = range.gathered + range.length;
         for (int fruitless = 0; present < end;) {
@@ -128,7 +129,7 @@ EntriesOutcome FetchMissing(File& out, std::uint64_t present, std::uint64_t tota
                                    if (!out.WriteAll(data, size)) return false;
                                    present += size;
                                    fetched += size;
-                                   progress.Show(present);
+                                   progress.Show(present - kHeaderBytes);
                                    return true;
                                });
             const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(

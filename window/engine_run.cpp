@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/deployment.h"
 #include "engine/engine_environment.h"
 #include "engine/launcher_version.h"
 #include "engine/my_fun.h"
@@ -52,6 +53,10 @@ void EngineRun::Prepare(EngineRunSettings settings) {
     environment.verifier = BuiltInUpdateVerifier();
     environment.newContentHash = BuiltInContentHash();
     environment.repair = settings.repair;
+    // What this build trusts holds for every request of the run: packages,
+    // lists and the file index's range requests alike.
+    environment.http.pinnedPublicKey = BuiltInPinnedPublicKey();
+    environment.http.caCertificates = BuiltInCaCertificates();
     m_logPath = std::move(settings.logPath);
     if (const std::uint64_t cap = settings.maxBytesPerSecond) {
         environment.http.maxBytesPerSecond = cap;
