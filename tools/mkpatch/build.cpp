@@ -194,7 +194,8 @@ int Diff(const std::string& output, const std::string& oldDirectory,
     for (const auto& file : oldFiles) {
         if (newPaths.count(file.relative)) continue;
         if (removed++ == 0) {
-            err << "mkpatch: warning: packages cannot delete files; these stay on clients:\n";
+            err << "mkpatch: warning: packages cannot delete files; these stay on clients\n"
+                   "mkpatch: that are not updated through a file index:\n";
         }
         err << "  " << file.relative.generic_string() << "\n";
     }
